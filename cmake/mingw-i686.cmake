@@ -1,0 +1,5 @@
+# Cross toolchain for the 32-bit Windows release: MinGW-w64 targeting i686.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

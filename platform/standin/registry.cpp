@@ -1,0 +1,451 @@
+// Stand-in registry: two key trees held in memory, with typed values kept byte for byte, access rights
+// checked per handle, Windows' error codes, injected faults and a count of the handles opened and closed.
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "journal.h"
+#include "standin.h"
+
+namespace standin {
+namespace {
+
+struct CaseLess {
+    bool operator()(const std::string& a, const std::string& b) const
+    {
+        size_t n = a.size() < b.size() ? a.size() : b.size();
+        for (size_t i = 0; i < n; ++i) {
+            int x = tolower((unsigned char)a[i]), y = tolower((unsigned char)b[i]);
+            if (x != y) return x < y;
+        }
+        return a.size() < b.size();
+    }
+};
+
+bool SameName(const std::string& a, const std::string& b) { return !CaseLess()(a, b) && !CaseLess()(b, a); }
+
+struct StoredData {
+    std::string name;  // as first written
+    DWORD type;
+    std::string bytes;
+};
+
+struct Node {
+    std::string path;  // canonical, e.g. "HKCU\\Software\\X"
+    std::map<std::string, std::unique_ptr<Node>, CaseLess> children;
+    std::map<std::string, StoredData, CaseLess> values;
+    Node* parent = nullptr;
+    bool granted = false;
+    REGSAM grant = 0;
+};
+
+struct Handle {
+    Node* node;
+    REGSAM access;
+    bool open;
+};
+
+enum FaultOp { kOpen, kEnum, kQuery, kSet };
+
+struct Fault {
+    FaultOp op;
+    std::string keyPath;
+    std::string item;  // value name, or the index for an enumeration
+    LONG error;
+    int times;
+};
+
+const REGSAM kSpecificRights = 0x003F;       // KEY_QUERY_VALUE .. KEY_CREATE_LINK
+const REGSAM kStandardRights = 0x001F0000;  // DELETE .. SYNCHRONIZE
+const REGSAM kKnownRights = kSpecificRights | kStandardRights | KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+
+Node g_hkcu, g_hklm;
+std::vector<std::unique_ptr<Handle>> g_handles;
+std::vector<Fault> g_faults;
+std::vector<Write> g_writes;
+std::vector<std::string> g_calls;
+std::vector<std::string> g_problems;
+
+std::string Hex(DWORD v)
+{
+    char text[16];
+    snprintf(text, sizeof text, "0x%x", (unsigned)v);
+    return text;
+}
+
+void ResetTree(Node& root, const char* name)
+{
+    root.children.clear();
+    root.values.clear();
+    root.path = name;
+    root.granted = false;
+    root.grant = 0;
+}
+
+// Splits "HKCU\\a\\b" into its root node and the rest; nullptr for an unknown root.
+Node* RootOf(const std::string& keyPath, std::string* rest)
+{
+    size_t slash = keyPath.find('\\');
+    std::string root = keyPath.substr(0, slash);
+    *rest = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
+    if (SameName(root, "HKCU") || SameName(root, "HKEY_CURRENT_USER")) return &g_hkcu;
+    if (SameName(root, "HKLM") || SameName(root, "HKEY_LOCAL_MACHINE")) return &g_hklm;
+    return nullptr;
+}
+
+std::vector<std::string> SplitPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+Node* Find(Node* from, const std::string& relative)
+{
+    for (const std::string& part : SplitPath(relative)) {
+        auto it = from->children.find(part);
+        if (it == from->children.end()) return nullptr;
+        from = it->second.get();
+    }
+    return from;
+}
+
+Node* Create(Node* from, const std::string& relative)
+{
+    for (const std::string& part : SplitPath(relative)) {
+        auto& slot = from->children[part];
+        if (!slot) {
+            slot.reset(new Node);
+            slot->path = from->path + "\\" + part;
+            slot->parent = from;
+        }
+        from = slot.get();
+    }
+    return from;
+}
+
+Node* FindPath(const char* keyPath)
+{
+    std::string rest;
+    Node* root = RootOf(keyPath, &rest);
+    return root ? Find(root, rest) : nullptr;
+}
+
+Node* CreatePath(const char* keyPath)
+{
+    std::string rest;
+    Node* root = RootOf(keyPath, &rest);
+    if (!root) {
+        LogProblem(std::string("test names an unknown root: ") + keyPath);
+        return nullptr;
+    }
+    return Create(root, rest);
+}
+
+// The canonical form of a path given by a test, for matching faults against the keys the program touches.
+std::string Canonical(const char* keyPath)
+{
+    std::string rest;
+    Node* root = RootOf(keyPath, &rest);
+    std::string path = root ? root->path : std::string(keyPath);
+    for (const std::string& part : SplitPath(rest)) path += "\\" + part;
+    return path;
+}
+
+REGSAM AllowedOn(const Node* node)
+{
+    for (; node; node = node->parent)
+        if (node->granted) return node->grant;
+    return kSpecificRights | kStandardRights;
+}
+
+// Resolves a key argument: a predefined root or an open handle of ours. Null for anything else.
+Node* Resolve(HKEY key, REGSAM* access, const char* call)
+{
+    if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
+        *access = kSpecificRights | kStandardRights;
+        return key == HKEY_CURRENT_USER ? &g_hkcu : &g_hklm;
+    }
+    for (const auto& handle : g_handles) {
+        if ((HKEY)handle.get() != key) continue;
+        if (!handle->open) break;
+        *access = handle->access;
+        return handle->node;
+    }
+    LogProblem(std::string(call) + " on a key that is not open");
+    return nullptr;
+}
+
+// Returns the injected error for this operation, or 0.
+LONG TakeFault(FaultOp op, const std::string& keyPath, const std::string& item)
+{
+    for (Fault& fault : g_faults) {
+        if (fault.op != op || fault.times == 0 || !SameName(fault.keyPath, keyPath)) continue;
+        if (op != kOpen && !(op == kEnum ? fault.item == item : SameName(fault.item, item))) continue;
+        if (fault.times > 0) --fault.times;
+        return fault.error;
+    }
+    return 0;
+}
+
+void AddFault(FaultOp op, const char* keyPath, const std::string& item, LONG error, int times)
+{
+    g_faults.push_back(Fault{op, Canonical(keyPath), item, error, times});
+}
+
+void DumpNode(const Node& node, std::string* out)
+{
+    *out += "[" + node.path + "]\n";
+    for (const auto& entry : node.values) {
+        char line[32];
+        snprintf(line, sizeof line, " type %u:", (unsigned)entry.second.type);
+        *out += "\"" + entry.second.name + "\"" + line;
+        for (unsigned char byte : entry.second.bytes) {
+            snprintf(line, sizeof line, " %02x", byte);
+            *out += line;
+        }
+        *out += "\n";
+    }
+    for (const auto& child : node.children) DumpNode(*child.second, out);
+}
+
+LONG Logged(const std::string& what, LONG result)
+{
+    g_calls.push_back(what + " -> " + std::to_string(result));
+    return result;
+}
+
+}  // namespace
+
+void LogCall(const std::string& line) { g_calls.push_back(line); }
+void LogProblem(const std::string& line) { g_problems.push_back(line); }
+
+void Reset()
+{
+    ResetTree(g_hkcu, "HKCU");
+    ResetTree(g_hklm, "HKLM");
+    g_handles.clear();
+    g_faults.clear();
+    g_writes.clear();
+    g_calls.clear();
+    g_problems.clear();
+    ResetDialogs();
+}
+
+void CreateKey(const char* keyPath) { CreatePath(keyPath); }
+
+void SetValue(const char* keyPath, const char* name, DWORD type, const void* data, size_t size)
+{
+    Node* node = CreatePath(keyPath);
+    if (!node) return;
+    StoredData& value = node->values[name];
+    if (value.name.empty()) value.name = name;
+    value.type = type;
+    value.bytes.assign((const char*)data, size);
+}
+
+void SetString(const char* keyPath, const char* name, const char* text)
+{
+    SetValue(keyPath, name, REG_SZ, text, strlen(text) + 1);
+}
+
+void SetDword(const char* keyPath, const char* name, DWORD value)
+{
+    const unsigned char bytes[4] = {(unsigned char)value, (unsigned char)(value >> 8), (unsigned char)(value >> 16),
+                                    (unsigned char)(value >> 24)};
+    SetValue(keyPath, name, REG_DWORD, bytes, 4);
+}
+
+StoredValue GetValue(const char* keyPath, const char* name)
+{
+    Node* node = FindPath(keyPath);
+    if (!node) return StoredValue{false, 0, ""};
+    auto it = node->values.find(name);
+    if (it == node->values.end()) return StoredValue{false, 0, ""};
+    return StoredValue{true, it->second.type, it->second.bytes};
+}
+
+bool KeyExists(const char* keyPath) { return FindPath(keyPath) != nullptr; }
+
+std::string Dump(const char* keyPath)
+{
+    Node* node = FindPath(keyPath);
+    std::string out;
+    if (node) DumpNode(*node, &out);
+    return out;
+}
+
+void Grant(const char* keyPath, REGSAM allowed)
+{
+    Node* node = CreatePath(keyPath);
+    if (!node) return;
+    node->granted = true;
+    node->grant = allowed & (kSpecificRights | kStandardRights);
+}
+
+void FailOpen(const char* keyPath, LONG error, int times) { AddFault(kOpen, keyPath, "", error, times); }
+void FailEnum(const char* keyPath, DWORD index, LONG error, int times)
+{
+    AddFault(kEnum, keyPath, std::to_string(index), error, times);
+}
+void FailQuery(const char* keyPath, const char* name, LONG error, int times)
+{
+    AddFault(kQuery, keyPath, name, error, times);
+}
+void FailSet(const char* keyPath, const char* name, LONG error, int times) { AddFault(kSet, keyPath, name, error, times); }
+
+int HandlesOpened() { return (int)g_handles.size(); }
+
+int HandlesOpen()
+{
+    int open = 0;
+    for (const auto& handle : g_handles) open += handle->open;
+    return open;
+}
+
+const std::vector<Write>& Writes() { return g_writes; }
+const std::vector<std::string>& Calls() { return g_calls; }
+const std::vector<std::string>& Problems() { return g_problems; }
+
+}  // namespace standin
+
+using namespace standin;
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    if (!phkResult) {
+        LogProblem("RegOpenKeyExA without a result pointer");
+        return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    REGSAM parentAccess;
+    Node* parent = Resolve(hKey, &parentAccess, "RegOpenKeyExA");
+    std::string sub = lpSubKey ? lpSubKey : "";
+    std::string what = "open " + (parent ? parent->path : std::string("?")) + (sub.empty() ? "" : "\\" + sub) + " " +
+                       Hex(samDesired);
+    if (!parent) return Logged(what, ERROR_INVALID_HANDLE);
+    if (ulOptions != 0) {
+        LogProblem("RegOpenKeyExA with options " + Hex(ulOptions));
+        return Logged(what, ERROR_INVALID_PARAMETER);
+    }
+    if (samDesired & ~kKnownRights) LogProblem("RegOpenKeyExA asks for unknown rights " + Hex(samDesired));
+    if (!sub.empty() && sub[0] == '\\') return Logged(what, ERROR_BAD_PATHNAME);
+
+    std::string target = parent->path;
+    for (const std::string& part : SplitPath(sub)) target += "\\" + part;
+    if (LONG fault = TakeFault(kOpen, target, "")) return Logged(what, fault);
+
+    Node* node = Find(parent, sub);
+    if (!node) return Logged(what, ERROR_FILE_NOT_FOUND);
+    REGSAM wanted = samDesired & (kSpecificRights | kStandardRights);
+    if (wanted & ~AllowedOn(node)) return Logged(what, ERROR_ACCESS_DENIED);
+
+    g_handles.emplace_back(new Handle{node, wanted, true});
+    *phkResult = (HKEY)g_handles.back().get();
+    return Logged(what, ERROR_SUCCESS);
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                          LPSTR lpClass, LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime)
+{
+    std::string what = "enum " + std::to_string(dwIndex);
+    REGSAM access;
+    Node* node = Resolve(hKey, &access, "RegEnumKeyExA");
+    if (!node) return Logged(what, ERROR_INVALID_HANDLE);
+    if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) {
+        LogProblem("RegEnumKeyExA with bad parameters");
+        return Logged(what, ERROR_INVALID_PARAMETER);
+    }
+    if (!(access & KEY_ENUMERATE_SUB_KEYS)) return Logged(what, ERROR_ACCESS_DENIED);
+    if (LONG fault = TakeFault(kEnum, node->path, std::to_string(dwIndex))) return Logged(what, fault);
+    if (dwIndex >= node->children.size()) return Logged(what, ERROR_NO_MORE_ITEMS);
+
+    auto it = node->children.begin();
+    for (DWORD i = 0; i < dwIndex; ++i) ++it;
+    const std::string& name = it->first;
+    if (name.size() + 1 > *lpcchName) return Logged(what, ERROR_MORE_DATA);
+    memcpy(lpName, name.c_str(), name.size() + 1);
+    *lpcchName = (DWORD)name.size();
+    if (lpClass) {
+        if (*lpcchClass > 0) lpClass[0] = '\0';
+        *lpcchClass = 0;
+    }
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+    return Logged(what, ERROR_SUCCESS);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData)
+{
+    std::string name = lpValueName ? lpValueName : "";
+    std::string what = "query " + name;
+    REGSAM access;
+    Node* node = Resolve(hKey, &access, "RegQueryValueExA");
+    if (!node) return Logged(what, ERROR_INVALID_HANDLE);
+    if (lpReserved || (lpData && !lpcbData)) {
+        LogProblem("RegQueryValueExA with bad parameters");
+        return Logged(what, ERROR_INVALID_PARAMETER);
+    }
+    if (!(access & KEY_QUERY_VALUE)) return Logged(what, ERROR_ACCESS_DENIED);
+    if (LONG fault = TakeFault(kQuery, node->path, name)) return Logged(what, fault);
+    auto it = node->values.find(name);
+    if (it == node->values.end()) return Logged(what, ERROR_FILE_NOT_FOUND);
+
+    const StoredData& value = it->second;
+    DWORD size = (DWORD)value.bytes.size();
+    if (lpType) *lpType = value.type;
+    if (lpData && size > *lpcbData) {
+        *lpcbData = size;  // the buffer itself is left as it was
+        return Logged(what, ERROR_MORE_DATA);
+    }
+    if (lpData) memcpy(lpData, value.bytes.data(), size);  // exact bytes: no NUL is added
+    if (lpcbData) *lpcbData = size;
+    return Logged(what, ERROR_SUCCESS);
+}
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData)
+{
+    std::string name = lpValueName ? lpValueName : "";
+    std::string what = "set " + name;
+    REGSAM access;
+    Node* node = Resolve(hKey, &access, "RegSetValueExA");
+    if (!node) return Logged(what, ERROR_INVALID_HANDLE);
+    if (Reserved || (!lpData && cbData)) {
+        LogProblem("RegSetValueExA with bad parameters");
+        return Logged(what, ERROR_INVALID_PARAMETER);
+    }
+    if (!(access & KEY_SET_VALUE)) return Logged(what, ERROR_ACCESS_DENIED);
+    if (LONG fault = TakeFault(kSet, node->path, name)) return Logged(what, fault);
+
+    StoredData& value = node->values[name];
+    if (value.name.empty()) value.name = name;
+    value.type = dwType;
+    value.bytes.assign((const char*)lpData, cbData);
+    g_writes.push_back(Write{node->path, name, dwType, value.bytes});
+    return Logged(what, ERROR_SUCCESS);
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey)
+{
+    if (hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE) return Logged("close root", ERROR_SUCCESS);
+    for (const auto& handle : g_handles) {
+        if ((HKEY)handle.get() != hKey) continue;
+        if (!handle->open) break;
+        handle->open = false;
+        return Logged("close " + handle->node->path, ERROR_SUCCESS);
+    }
+    LogProblem("RegCloseKey on a key that is not open");
+    return Logged("close ?", ERROR_INVALID_HANDLE);
+}

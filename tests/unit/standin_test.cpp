@@ -1,0 +1,205 @@
+// Conformance of the in-memory stand-in with the Windows behaviour the program relies on: every output is
+// filled with junk before a call, then checked, together with what must stay untouched.
+#include <string.h>
+
+#include "test_support.h"
+
+namespace {
+
+const char kKey[] = "HKCU\\Software\\Test";
+const BYTE kJunk = 0xCC;
+
+class StandinConformance : public StandinTest {
+protected:
+    HKEY Open(const char* sub, REGSAM access)
+    {
+        HKEY key = (HKEY)(uintptr_t)0xDEAD;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, sub, 0, access, &key), ERROR_SUCCESS) << sub;
+        return key;
+    }
+};
+
+// One query against a value of `stored` bytes with a buffer of `bufferSize`.
+struct QueryCase {
+    const char* label;
+    std::string stored;  // empty: value missing
+    DWORD bufferSize;
+    LONG result;
+    DWORD sizeOut;       // what the size field holds afterwards
+    DWORD typeOut;       // kJunk repeated when untouched
+    std::string bufferOut;  // the first bytes of the buffer afterwards
+};
+
+TEST_F(StandinConformance, QueryValueFollowsWindows)
+{
+    const DWORD untouched = 0xCCCCCCCC;
+    const QueryCase cases[] = {
+        {"fits with room", Sz("abc"), 10, ERROR_SUCCESS, 4, REG_SZ, Sz("abc") + "\xCC"},
+        {"exactly fills: no NUL added", "abcd", 4, ERROR_SUCCESS, 4, REG_SZ, "abcd\xCC"},
+        {"short data without NUL stays unterminated", "ab", 10, ERROR_SUCCESS, 2, REG_SZ, "ab\xCC"},
+        {"too long: buffer untouched", Sz("abcdef"), 4, ERROR_MORE_DATA, 7, REG_SZ, "\xCC\xCC\xCC\xCC\xCC"},
+        {"missing: nothing touched", "", 10, ERROR_FILE_NOT_FOUND, 10, untouched, "\xCC\xCC"},
+    };
+    for (const QueryCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        standin::Reset();
+        standin::CreateKey(kKey);
+        if (!c.stored.empty()) standin::SetValue(kKey, "V", REG_SZ, c.stored.data(), c.stored.size());
+        HKEY key = Open("Software\\Test", KEY_READ);
+        BYTE buffer[16];
+        memset(buffer, kJunk, sizeof buffer);
+        DWORD type = untouched, size = c.bufferSize;
+        EXPECT_EQ(RegQueryValueExA(key, "v", NULL, &type, buffer, &size), c.result);
+        EXPECT_EQ(size, c.sizeOut);
+        EXPECT_EQ(type, c.typeOut);
+        EXPECT_EQ(std::string((char*)buffer, c.bufferOut.size()), c.bufferOut);
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(StandinConformance, EnumKeysInCaseInsensitiveOrder)
+{
+    for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2"}) standin::CreateKey((std::string(kKey) + "\\" + name).c_str());
+    HKEY key = Open("Software\\Test", KEY_READ);
+    const char* expected[] = {"Alpha", "ALPHA2", "beta", "gamma"};
+    for (DWORD i = 0; i < 4; ++i) {
+        char name[260];
+        memset(name, kJunk, sizeof name);
+        DWORD length = sizeof name;
+        ASSERT_EQ(RegEnumKeyExA(key, i, name, &length, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+        EXPECT_STREQ(name, expected[i]);
+        EXPECT_EQ(length, strlen(expected[i]));
+    }
+    char name[4];
+    memset(name, kJunk, sizeof name);
+    DWORD length = 4;
+    EXPECT_EQ(RegEnumKeyExA(key, 4, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);  // "Alpha" + NUL
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ((BYTE)name[0], kJunk);
+    RegCloseKey(key);
+}
+
+// Which operations each access mask allows on the opened key.
+struct AccessCase {
+    REGSAM access;
+    LONG query, enumerate, set;
+};
+
+TEST_F(StandinConformance, OperationsCheckTheHandlesRights)
+{
+    const AccessCase cases[] = {
+        {KEY_READ, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
+        {KEY_QUERY_VALUE, ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+        {KEY_WRITE, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+        {KEY_READ | KEY_WRITE, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS},
+    };
+    for (const AccessCase& c : cases) {
+        SCOPED_TRACE(c.access);
+        standin::Reset();
+        standin::SetString(kKey, "V", "x");
+        standin::CreateKey((std::string(kKey) + "\\Sub").c_str());
+        HKEY key = Open("Software\\Test", c.access);
+        BYTE data[8];
+        DWORD size = sizeof data;
+        EXPECT_EQ(RegQueryValueExA(key, "V", NULL, NULL, data, &size), c.query);
+        char name[8];
+        DWORD length = sizeof name;
+        EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL), c.enumerate);
+        EXPECT_EQ(RegSetValueExA(key, "W", 0, REG_SZ, (const BYTE*)"y", 2), c.set);
+        EXPECT_EQ(standin::GetValue(kKey, "W").present, c.set == ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(StandinConformance, GrantRefusesMoreThanAllowedBelowTheKey)
+{
+    standin::CreateKey("HKLM\\Software\\Vendor\\Product");
+    standin::Grant("HKLM", KEY_READ);
+    HKEY key = (HKEY)(uintptr_t)0xDEAD;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Vendor\\Product", 0, KEY_ALL_ACCESS, &key),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, (HKEY)NULL);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Vendor\\Product", 0, KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Missing", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, (HKEY)NULL);
+}
+
+TEST_F(StandinConformance, OpenIsCaseInsensitiveAndSetKeepsExactBytes)
+{
+    standin::CreateKey("HKCU\\Software\\Mixed Case");
+    HKEY key = Open("SOFTWARE\\mixed case", KEY_WRITE);
+    const BYTE raw[3] = {'a', 0, 'b'};
+    EXPECT_EQ(RegSetValueExA(key, "Raw", 0, REG_BINARY, raw, 3), ERROR_SUCCESS);
+    RegCloseKey(key);
+    standin::StoredValue value = standin::GetValue("HKCU\\Software\\Mixed Case", "raw");
+    EXPECT_TRUE(value.present);
+    EXPECT_EQ(value.type, (DWORD)REG_BINARY);
+    EXPECT_EQ(value.bytes, std::string("a\0b", 3));
+}
+
+TEST_F(StandinConformance, InjectedFaultsFailOnlyTheirOperation)
+{
+    standin::SetString(kKey, "A", "1");
+    standin::SetString(kKey, "B", "2");
+    standin::FailQuery(kKey, "a", ERROR_BADDB, 1);
+    standin::FailSet(kKey, "B", ERROR_CANTWRITE);
+    HKEY key = Open("Software\\Test", KEY_READ | KEY_WRITE);
+    BYTE data[8];
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key, "A", NULL, NULL, data, &size), ERROR_BADDB);
+    size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key, "A", NULL, NULL, data, &size), ERROR_SUCCESS);  // fired once only
+    size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key, "B", NULL, NULL, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, "B", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_CANTWRITE);
+    EXPECT_EQ(standin::GetValue(kKey, "B").bytes, Sz("2"));
+    RegCloseKey(key);
+
+    standin::FailOpen(kKey, ERROR_ACCESS_DENIED);
+    HKEY other = (HKEY)(uintptr_t)0xDEAD;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software\\test", 0, KEY_READ, &other), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(other, (HKEY)NULL);
+}
+
+TEST_F(StandinConformance, HandleMisuseIsCaught)
+{
+    standin::CreateKey(kKey);
+    HKEY key = Open("Software\\Test", KEY_READ);
+    EXPECT_EQ(standin::HandlesOpen(), 1);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(standin::HandlesOpened(), 1);
+    EXPECT_EQ(standin::HandlesOpen(), 0);
+    ASSERT_EQ(standin::Problems().size(), 1u);
+    standin::Reset();  // the misuse was the point of this test
+}
+
+TEST_F(StandinConformance, MessageBoxesAreRecordedAndAnswered)
+{
+    standin::ScriptAnswers({IDNO, IDYES});
+    EXPECT_EQ(MessageBoxA(NULL, "q1", "c", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(MessageBoxA(NULL, "note", "c", MB_OK), IDOK);  // plain OK boxes take no scripted answer
+    EXPECT_EQ(MessageBoxA(NULL, "q2", "c", MB_YESNO), IDYES);
+    ASSERT_EQ(standin::Boxes().size(), 3u);
+    EXPECT_EQ(standin::Boxes()[1].text, "note");
+    EXPECT_EQ(standin::Boxes()[2].style, (UINT)MB_YESNO);
+    EXPECT_EQ(MessageBoxA(NULL, "q3", "c", MB_YESNO), IDNO);  // unscripted: a problem
+    EXPECT_EQ(standin::Problems().size(), 1u);
+    standin::Reset();
+}
+
+TEST_F(StandinConformance, FormatMessageGivesSystemTextsOrFails)
+{
+    char buffer[260];
+    memset(buffer, kJunk, sizeof buffer);
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    EXPECT_EQ(FormatMessageA(flags, NULL, 5, 0, buffer, sizeof buffer, NULL), 19u);
+    EXPECT_STREQ(buffer, "Access is denied.\r\n");
+    EXPECT_EQ(FormatMessageA(flags, NULL, 122, 0, buffer, 10, NULL), 0u);  // does not fit
+    EXPECT_EQ(FormatMessageA(flags, NULL, 4242, 0, buffer, sizeof buffer, NULL), 0u);
+}
+
+}  // namespace

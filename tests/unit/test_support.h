@@ -1,0 +1,33 @@
+// Helpers shared by the unit tests: value bytes, the account-store paths, and a fixture that resets the
+// stand-in and checks, after every test, that no key was left open and no operation was misused.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "standin.h"
+
+// Bytes of a string value with its terminating NUL.
+inline std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
+// A text of n copies of c.
+inline std::string Repeat(char c, size_t n) { return std::string(n, c); }
+// Bytes of a REG_DWORD, least significant first.
+inline std::string Dw(DWORD v)
+{
+    return std::string{(char)(v & 0xFF), (char)((v >> 8) & 0xFF), (char)((v >> 16) & 0xFF), (char)(v >> 24)};
+}
+
+#define FIRST_STORE "HKCU\\Software\\Microsoft\\Internet Account Manager\\Accounts"
+
+const char kAtencion[] = "Atenci\xF3n";
+
+class StandinTest : public ::testing::Test {
+protected:
+    void SetUp() override { standin::Reset(); }
+    void TearDown() override
+    {
+        EXPECT_EQ(standin::HandlesOpen(), 0) << "a key was left open";
+        for (const std::string& problem : standin::Problems()) ADD_FAILURE() << problem;
+    }
+};

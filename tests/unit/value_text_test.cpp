@@ -1,0 +1,69 @@
+// Tests of the value-text reads and the bounded joins: termination, the 260-byte limit, nothing cut short.
+#include <string.h>
+
+#include "test_support.h"
+#include "value_text.h"
+
+namespace {
+
+const char kKey[] = "HKCU\\Software\\Test";
+
+struct ReadCase {
+    const char* label;
+    std::string stored;  // bytes of the value; the value is missing when `present` is false
+    bool present;
+    LONG result;
+    std::string text;  // the text read ("" on failure)
+};
+
+TEST_F(StandinTest, ReadValueTextTerminatesSafely)
+{
+    const ReadCase cases[] = {
+        {"ordinary string", Sz("pop.old.net"), true, ERROR_SUCCESS, "pop.old.net"},
+        {"no NUL, shorter than the buffer", "pop.old.net", true, ERROR_SUCCESS, "pop.old.net"},
+        {"empty data", "", true, ERROR_SUCCESS, ""},
+        {"embedded NUL ends the text", std::string("ab\0cd", 5), true, ERROR_SUCCESS, "ab"},
+        {"259 characters and NUL", Sz(Repeat('a', 259)), true, ERROR_SUCCESS, Repeat('a', 259)},
+        {"259 characters without NUL", Repeat('a', 259), true, ERROR_SUCCESS, Repeat('a', 259)},
+        {"260 bytes without NUL", Repeat('a', 260), true, ERROR_MORE_DATA, ""},
+        {"260 characters and NUL", Sz(Repeat('a', 260)), true, ERROR_MORE_DATA, ""},
+        {"missing", "", false, ERROR_FILE_NOT_FOUND, ""},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        standin::Reset();
+        standin::CreateKey(kKey);
+        if (c.present) standin::SetValue(kKey, "V", REG_SZ, c.stored.data(), c.stored.size());
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key), ERROR_SUCCESS);
+        ValueText text;
+        memset(text, 'X', sizeof text);
+        EXPECT_EQ(ReadValueText(key, "V", text), c.result);
+        EXPECT_EQ(std::string(text), c.text);
+        RegCloseKey(key);
+    }
+}
+
+TEST(ValueText, JoinsNeverCutShort)
+{
+    ValueText text;
+    ASSERT_TRUE(CopyText(text, Repeat('a', 250).c_str()));
+    EXPECT_FALSE(AppendText(text, "0123456789"));  // 260 characters would not fit with the NUL
+    EXPECT_EQ(std::string(text), Repeat('a', 250));
+    EXPECT_TRUE(AppendText(text, "012345678"));  // 259 characters do
+    EXPECT_EQ(strlen(text), 259u);
+    EXPECT_FALSE(CopyText(text, Repeat('b', 260).c_str()));
+    EXPECT_EQ(strlen(text), 259u);
+}
+
+TEST(ValueText, CaseFoldingCoversAsciiLettersOnly)
+{
+    EXPECT_TRUE(SameTextIgnoringCase("Mail.Example", "mAIL.eXAMPLE"));
+    EXPECT_FALSE(SameTextIgnoringCase("a", "a."));
+    EXPECT_FALSE(SameTextIgnoringCase("\xC1", "\xE1"));  // Á and á are not folded
+    EXPECT_FALSE(SameTextIgnoringCase("[", "{"));        // 0x5B and 0x7B differ by 0x20 but are no letters
+    EXPECT_TRUE(EndsWithIgnoringCase("juan.Dominio.ES", ".dominio.es"));
+    EXPECT_FALSE(EndsWithIgnoringCase("es", ".es"));
+}
+
+}  // namespace
