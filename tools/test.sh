@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The project's test command: installs the Debian packages the build needs, builds every preset and runs
+# all tests through ctest. Run it from anywhere; it works in the checkout it belongs to.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "== installing: ${missing[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    else
+        echo "missing packages; run as root:" >&2
+        echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+fi
+
+for preset in native win32 win64; do
+    echo "== configure and build: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
+
+echo "== tests"
+ctest --preset native
