@@ -334,14 +334,4 @@ TEST_F(AccountUpdate, ReadsWritesAndBoxesComeInOrder)
     EXPECT_EQ(standin::Writes()[3].bytes, std::string("\x02\x00\x00\x00", 4));
 }
 
-TEST_F(AccountUpdate, NonHostedAccountIsReadButNeverWritten)
-{
-    Store(Account("juan@otro-proveedor.com"));
-    Run();
-    std::vector<std::string> calls = standin::Calls();
-    EXPECT_EQ(calls.size(), 5u);  // open, three reads, close
-    for (const std::string& call : calls) EXPECT_NE(call.rfind("set ", 0), 0u) << call;
-    EXPECT_TRUE(standin::Boxes().empty());
-}
-
 }  // namespace

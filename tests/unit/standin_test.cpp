@@ -191,15 +191,4 @@ TEST_F(StandinConformance, MessageBoxesAreRecordedAndAnswered)
     standin::Reset();
 }
 
-TEST_F(StandinConformance, FormatMessageGivesSystemTextsOrFails)
-{
-    char buffer[260];
-    memset(buffer, kJunk, sizeof buffer);
-    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    EXPECT_EQ(FormatMessageA(flags, NULL, 5, 0, buffer, sizeof buffer, NULL), 19u);
-    EXPECT_STREQ(buffer, "Access is denied.\r\n");
-    EXPECT_EQ(FormatMessageA(flags, NULL, 122, 0, buffer, 10, NULL), 0u);  // does not fit
-    EXPECT_EQ(FormatMessageA(flags, NULL, 4242, 0, buffer, sizeof buffer, NULL), 0u);
-}
-
 }  // namespace
