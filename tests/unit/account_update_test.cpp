@@ -130,7 +130,11 @@ protected:
         if (c.changed.empty() && c.boxes.empty()) {
             EXPECT_TRUE(writes.empty()) << "an untouched account was written";
         }
-        for (const standin::Write& w : writes) EXPECT_NE(w.bytes.size(), 0u);
+        for (const standin::Write& w : writes) {
+            if (w.type != REG_SZ) continue;
+            EXPECT_LE(w.bytes.size(), 260u) << w.name;
+            EXPECT_EQ(w.bytes.find('\0'), w.bytes.size() - 1) << w.name << ": one NUL, at the end";
+        }
         standin::Reset();
     }
 };
