@@ -170,6 +170,14 @@ REGSAM AllowedOn(const Node* node)
     return kSpecificRights | kStandardRights;
 }
 
+// The stand-in's record of a key this program opened and has not closed yet; null for anything else.
+Handle* OpenHandle(HKEY key)
+{
+    for (const auto& handle : g_handles)
+        if ((HKEY)handle.get() == key) return handle->open ? handle.get() : nullptr;
+    return nullptr;
+}
+
 // Resolves a key argument: a predefined root or an open handle of ours. Null for anything else.
 Node* Resolve(HKEY key, REGSAM* access, const char* call)
 {
@@ -177,9 +185,7 @@ Node* Resolve(HKEY key, REGSAM* access, const char* call)
         *access = kSpecificRights | kStandardRights;
         return key == HKEY_CURRENT_USER ? &g_hkcu : &g_hklm;
     }
-    for (const auto& handle : g_handles) {
-        if ((HKEY)handle.get() != key) continue;
-        if (!handle->open) break;
+    if (Handle* handle = OpenHandle(key)) {
         *access = handle->access;
         return handle->node;
     }
@@ -440,9 +446,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
 LONG WINAPI RegCloseKey(HKEY hKey)
 {
     if (hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE) return Logged("close root", ERROR_SUCCESS);
-    for (const auto& handle : g_handles) {
-        if ((HKEY)handle.get() != hKey) continue;
-        if (!handle->open) break;
+    if (Handle* handle = OpenHandle(hKey)) {
         handle->open = false;
         return Logged("close " + handle->node->path, ERROR_SUCCESS);
     }
