@@ -68,8 +68,9 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
         } else {
             box.answer = g_answers.front();
             g_answers.pop_front();
-            bool valid = buttons == MB_YESNO ? (box.answer == IDYES || box.answer == IDNO)
-                                             : (box.answer == IDOK || box.answer == IDCANCEL);
+            // 0 is the box failing to show (MessageBoxA's failure result), possible with any buttons.
+            bool valid = box.answer == 0 || (buttons == MB_YESNO ? (box.answer == IDYES || box.answer == IDNO)
+                                                                 : (box.answer == IDOK || box.answer == IDCANCEL));
             if (!valid) LogProblem("MessageBoxA: scripted answer " + std::to_string(box.answer) + " has no button");
         }
     }

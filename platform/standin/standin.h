@@ -75,7 +75,8 @@ struct Box {
     int answer;
 };
 const std::vector<Box>& Boxes();
-// Answers for boxes that ask a question (anything but a plain OK box), used in order.
+// Answers for boxes that ask a question (anything but a plain OK box), used in order. 0 stands for a box
+// that failed to show, as MessageBoxA reports it.
 void ScriptAnswers(std::initializer_list<int> answers);
 
 }  // namespace standin

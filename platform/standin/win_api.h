@@ -2,6 +2,7 @@
 // Types, constants and signatures follow <windows.h>; the bodies are the in-memory stand-in.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define WINAPI

@@ -1,0 +1,221 @@
+#!/usr/bin/python3
+"""Static check of a VireskaCorreo.exe build: machine, GUI subsystem and its version, imported DLLs and
+functions, icon group, version record, manifest, stripping and size. Prints every fault and exits 1 if
+there is any, 0 otherwise.
+
+  check_pe.py --machine i386 --max-subsystem-version 5.01 --max-size 24576 --version 1.0.0.1 FILE
+"""
+import argparse
+import struct
+import sys
+import xml.etree.ElementTree as ElementTree
+
+import pefile
+
+MACHINES = {"i386": 0x14C, "amd64": 0x8664}
+SUBSYSTEM_WINDOWS_GUI = 2
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+SPANISH_SPAIN, WINDOWS_1252 = 0x0C0A, 1252
+
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
+# What the logic calls, and so must import: a build that lost any of it is not the program.
+REQUIRED_IMPORTS = {
+    "advapi32.dll": {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegCloseKey"},
+    "user32.dll": {"MessageBoxA"},
+    "kernel32.dll": {"FormatMessageA"},
+}
+# Everything the executable may import from KERNEL32: functions that Windows XP has. A new one must be
+# checked against XP before it is added here.
+XP_KERNEL32 = {"ExitProcess", "FormatMessageA", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA"}
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+SUPPORTED_OS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Vista",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "10 and 11",
+}
+
+
+def resources(pe, type_id):
+    """Every (name or id, language, bytes) of a resource type."""
+    found = []
+    directory = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in directory.entries if directory else []:
+        if kind.id != type_id:
+            continue
+        for entry in kind.directory.entries:
+            for language in entry.directory.entries:
+                data = language.data.struct
+                found.append((entry.id if entry.id is not None else str(entry.name), language.id,
+                              pe.get_data(data.OffsetToData, data.Size)))
+    return found
+
+
+def check_headers(pe, args, faults):
+    if pe.FILE_HEADER.Machine != MACHINES[args.machine]:
+        faults.append("machine is 0x%x, not %s" % (pe.FILE_HEADER.Machine, args.machine))
+    header = pe.OPTIONAL_HEADER
+    if header.Subsystem != SUBSYSTEM_WINDOWS_GUI:
+        faults.append("subsystem is %d, not the Windows GUI (2)" % header.Subsystem)
+    limit = tuple(int(part) for part in args.max_subsystem_version.split("."))
+    version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    if version > limit:
+        faults.append("subsystem version %d.%02d is above %s" % (version + (args.max_subsystem_version,)))
+    if pe.FILE_HEADER.PointerToSymbolTable or pe.FILE_HEADER.NumberOfSymbols:
+        faults.append("not stripped: the file carries a symbol table")
+
+
+def check_imports(pe, faults):
+    imported = {}
+    for dll in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        functions = {(symbol.name or b"").decode("ascii") for symbol in dll.imports}
+        imported.setdefault(dll.dll.decode("ascii").lower(), set()).update(functions)
+    for dll in sorted(set(imported) - ALLOWED_DLLS):
+        faults.append("imports %s, which is not a system DLL the program may use" % dll)
+    for dll, functions in REQUIRED_IMPORTS.items():
+        for function in sorted(functions - imported.get(dll, set())):
+            faults.append("does not import %s from %s" % (function, dll))
+    for function in sorted(imported.get("kernel32.dll", set()) - XP_KERNEL32):
+        faults.append("imports %s from kernel32.dll, not known to be on Windows XP" % function)
+    return imported
+
+
+def check_icon(pe, faults):
+    groups = resources(pe, RT_GROUP_ICON)
+    if len(groups) != 1:
+        faults.append("%d icon groups, not 1" % len(groups))
+        return
+    data = groups[0][2]
+    reserved, kind, count = struct.unpack_from("<HHH", data)
+    if (reserved, kind) != (0, 1) or len(data) != 6 + 14 * count:
+        faults.append("the icon group is malformed")
+        return
+    images = {entry_id: bits for entry_id, _, bits in resources(pe, RT_ICON)}
+    sizes = []
+    for n in range(count):
+        width, height, colours, _, planes, bits, size, image_id = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * n)
+        sizes.append((width, height))
+        if colours != 16 or bits != 4:
+            faults.append("icon image %dx%d has %d colours at %d bits, not 16 at 4" % (width, height, colours, bits))
+        image = images.get(image_id)
+        if image is None or len(image) != size:
+            faults.append("icon image %dx%d is missing or of the wrong length" % (width, height))
+            continue
+        header_size, image_width, image_height, _, image_bits = struct.unpack_from("<IiiHH", image)
+        if (header_size, image_width, image_height, image_bits) != (40, width, 2 * height, 4):
+            faults.append("icon image %dx%d is not a 4-bit bitmap of that size" % (width, height))
+    if sorted(sizes) != [(16, 16), (32, 32)]:
+        faults.append("icon images are %s, not 32x32 and 16x16" % sorted(sizes))
+
+
+def check_version(pe, args, faults):
+    records = resources(pe, RT_VERSION)
+    if [language for _, language, _ in records] != [SPANISH_SPAIN]:
+        faults.append("version record languages are %s, not one in 0x0C0A"
+                      % [hex(language) for _, language, _ in records])
+    fixed = getattr(pe, "VS_FIXEDFILEINFO", None)
+    if not fixed:
+        faults.append("no version record")
+        return
+    fixed = fixed[0]
+    wanted = [int(part) for part in args.version.split(".")]
+    for name, ms, ls in (("file", fixed.FileVersionMS, fixed.FileVersionLS),
+                         ("product", fixed.ProductVersionMS, fixed.ProductVersionLS)):
+        got = [ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF]
+        if got != wanted:
+            faults.append("%s version is %s, not %s" % (name, ".".join(map(str, got)), args.version))
+    translations, tables = [], {}
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for var in getattr(info, "Var", []):
+            value = var.entry.get(b"Translation")  # pefile gives it as text: "0x0c0a 0x04e4"
+            if value:
+                translations.append(tuple(int(part, 16) for part in str(value).split()))
+        for table in getattr(info, "StringTable", []):
+            tables[table.LangID.decode("ascii").upper()] = {
+                key.decode("ascii"): value.decode("utf-8") for key, value in table.entries.items()}
+    if translations != [(SPANISH_SPAIN, WINDOWS_1252)]:
+        faults.append("translation is %s, not Spanish (Spain) in code page 1252" % translations)
+    strings = tables.get("0C0A04E4")
+    if strings is None:
+        faults.append("no string table for Spanish (Spain) in code page 1252 (0C0A04E4)")
+        return
+    for key in ("FileVersion", "ProductVersion"):
+        if strings.get(key) != args.version:
+            faults.append("%s text is %r, not %s" % (key, strings.get(key), args.version))
+    for key in ("CompanyName", "FileDescription", "ProductName"):
+        if "Vireska" not in strings.get(key, ""):
+            faults.append("%s does not name Vireska" % key)
+
+
+def check_manifest(pe, faults):
+    manifests = resources(pe, RT_MANIFEST)
+    if [name for name, _, _ in manifests] != [1]:
+        faults.append("manifests are %s, not the one with id 1" % [name for name, _, _ in manifests])
+        return
+    try:
+        root = ElementTree.fromstring(manifests[0][2])
+    except ElementTree.ParseError as error:
+        faults.append("the manifest is not well-formed XML: %s" % error)
+        return
+    levels = [(node.get("level"), node.get("uiAccess")) for node in
+              root.iter(ASM_V3 + "requestedExecutionLevel")]
+    if levels != [("asInvoker", "false")]:
+        faults.append("requested execution levels are %s, not asInvoker without uiAccess" % levels)
+    if root.tag != ASM_V1 + "assembly":
+        faults.append("the manifest's root is %s, not an asm.v1 assembly" % root.tag)
+    ids = [node.get("Id", "").lower() for node in root.iter(COMPATIBILITY + "supportedOS")]
+    if not ids or any(os_id not in SUPPORTED_OS for os_id in ids):
+        faults.append("supported systems %s are not all known Windows versions" % ids)
+    if "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" not in ids:
+        faults.append("the manifest does not name Windows 10 and 11 as supported")
+
+
+def check(path, args):
+    """The faults found in the file, as sentences; empty when it passes."""
+    faults = []
+    with open(path, "rb") as f:
+        data = f.read()
+    if len(data) > args.max_size:
+        faults.append("%d bytes, over the budget of %d" % (len(data), args.max_size))
+    try:
+        pe = pefile.PE(data=data)
+    except pefile.PEFormatError as error:
+        return faults + ["not a PE file: %s" % error]
+    check_headers(pe, args, faults)
+    check_imports(pe, faults)
+    check_icon(pe, faults)
+    check_version(pe, args, faults)
+    check_manifest(pe, faults)
+    return faults
+
+
+def parse(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
+    parser.add_argument("--max-subsystem-version", required=True)
+    parser.add_argument("--max-size", type=int, required=True)
+    parser.add_argument("--version", required=True)
+    parser.add_argument("file")
+    return parser.parse_args(argv)
+
+
+def main():
+    args = parse(sys.argv[1:])
+    faults = check(args.file, args)
+    for fault in faults:
+        print("%s: %s" % (args.file, fault))
+    if faults:
+        sys.exit(1)
+    with open(args.file, "rb") as f:
+        size = len(f.read())
+    pe = pefile.PE(args.file)
+    imports = ", ".join(dll.dll.decode("ascii") for dll in pe.DIRECTORY_ENTRY_IMPORT)
+    print("%s: passes (%d bytes of %d; imports %s)" % (args.file, size, args.max_size, imports))
+
+
+if __name__ == "__main__":
+    main()
