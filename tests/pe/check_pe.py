@@ -151,7 +151,7 @@ def check_version(pe, args, faults):
             faults.append("%s does not name Vireska" % key)
 
 
-def check_manifest(pe, faults):
+def check_manifest(pe, version, faults):
     manifests = resources(pe, RT_MANIFEST)
     if [name for name, _, _ in manifests] != [1]:
         faults.append("manifests are %s, not the one with id 1" % [name for name, _, _ in manifests])
@@ -167,6 +167,9 @@ def check_manifest(pe, faults):
         faults.append("requested execution levels are %s, not asInvoker without uiAccess" % levels)
     if root.tag != ASM_V1 + "assembly":
         faults.append("the manifest's root is %s, not an asm.v1 assembly" % root.tag)
+    identity = root.find(ASM_V1 + "assemblyIdentity")
+    if identity is None or identity.get("version") != version:
+        faults.append("the manifest's own version is not %s" % version)
     ids = [node.get("Id", "").lower() for node in root.iter(COMPATIBILITY + "supportedOS")]
     if not ids or any(os_id not in SUPPORTED_OS for os_id in ids):
         faults.append("supported systems %s are not all known Windows versions" % ids)
@@ -189,7 +192,7 @@ def check(path, args):
     check_imports(pe, faults)
     check_icon(pe, faults)
     check_version(pe, args, faults)
-    check_manifest(pe, faults)
+    check_manifest(pe, args.version, faults)
     return faults
 
 

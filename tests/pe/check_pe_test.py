@@ -81,6 +81,7 @@ FAULTS = [
     ("translation to English", replace(b"\x0a\x0c\xe4\x04", b"\x09\x04\xe4\x04"), "translation is"),
     ("no provider named", replace(utf16("Vireska\0"), utf16("Vireskb\0")), "CompanyName does not name"),
     ("elevation asked", replace(b'"asInvoker"', b'"requireAd"'), "not asInvoker"),
+    ("manifest of another version", replace(b'version="1.0.0.1"', b'version="1.0.0.3"'), "manifest's own version"),
     ("broken manifest", replace(b"<assembly", b"<assembl!"), "not well-formed"),
     ("no Windows 10", replace(b"8e0f7a12-bfb3", b"8e0f7a12-bfb4"), "Windows 10 and 11"),
     ("manifest id 2", set_field(lambda p: next(k for k in p.DIRECTORY_ENTRY_RESOURCE.entries
