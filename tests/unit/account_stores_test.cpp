@@ -138,12 +138,7 @@ TEST_P(AccountStores, OpensAndClosesInOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, AccountStores, ::testing::ValuesIn(kWalkCases),
-                         [](const ::testing::TestParamInfo<WalkCase>& info) {
-                             std::string name;
-                             for (const char* c = info.param.what; *c; ++c)
-                                 if (isalnum((unsigned char)*c)) name += *c;
-                             return name;
-                         });
+                         CaseName());
 
 // Accounts of a hosted domain in both stores are updated, those of the first store first.
 TEST_F(AccountStoresUpdate, BothStoresInStoreOrder)

@@ -68,11 +68,6 @@ TEST_P(ProgramRun, AsksWalksAndCloses)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, ProgramRun, ::testing::ValuesIn(kRunCases),
-                         [](const ::testing::TestParamInfo<RunCase>& info) {
-                             std::string name;
-                             for (const char* c = info.param.what; *c; ++c)
-                                 if (isalnum((unsigned char)*c)) name += *c;
-                             return name;
-                         });
+                         CaseName());
 
 }  // namespace

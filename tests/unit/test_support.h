@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <string>
 
 #include "standin.h"
@@ -29,5 +31,17 @@ protected:
     {
         EXPECT_EQ(standin::HandlesOpen(), 0) << "a key was left open";
         for (const std::string& problem : standin::Problems()) ADD_FAILURE() << problem;
+    }
+};
+
+// A parameterized test's name made of the letters and digits of its case's `what`.
+struct CaseName {
+    template <typename Param>
+    std::string operator()(const ::testing::TestParamInfo<Param>& info) const
+    {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c)
+            if (isalnum((unsigned char)*c)) name += *c;
+        return name;
     }
 };
