@@ -177,23 +177,27 @@ def check_manifest(pe, version, faults):
         faults.append("the manifest does not name Windows 10 and 11 as supported")
 
 
-def check(path, args):
-    """The faults found in the file, as sentences; empty when it passes."""
+def examine(data, args):
+    """The faults found in the file's bytes, as sentences (empty when it passes), and the DLLs it imports."""
     faults = []
-    with open(path, "rb") as f:
-        data = f.read()
     if len(data) > args.max_size:
         faults.append("%d bytes, over the budget of %d" % (len(data), args.max_size))
     try:
         pe = pefile.PE(data=data)
     except pefile.PEFormatError as error:
-        return faults + ["not a PE file: %s" % error]
+        return faults + ["not a PE file: %s" % error], {}
     check_headers(pe, args, faults)
-    check_imports(pe, faults)
+    imported = check_imports(pe, faults)
     check_icon(pe, faults)
     check_version(pe, args, faults)
     check_manifest(pe, args.version, faults)
-    return faults
+    return faults, imported
+
+
+def check(path, args):
+    """The faults found in the file, as sentences; empty when it passes."""
+    with open(path, "rb") as f:
+        return examine(f.read(), args)[0]
 
 
 def parse(argv):
@@ -208,16 +212,15 @@ def parse(argv):
 
 def main():
     args = parse(sys.argv[1:])
-    faults = check(args.file, args)
+    with open(args.file, "rb") as f:
+        data = f.read()
+    faults, imported = examine(data, args)
     for fault in faults:
         print("%s: %s" % (args.file, fault))
     if faults:
         sys.exit(1)
-    with open(args.file, "rb") as f:
-        size = len(f.read())
-    pe = pefile.PE(args.file)
-    imports = ", ".join(dll.dll.decode("ascii") for dll in pe.DIRECTORY_ENTRY_IMPORT)
-    print("%s: passes (%d bytes of %d; imports %s)" % (args.file, size, args.max_size, imports))
+    print("%s: passes (%d bytes of %d; imports %s)"
+          % (args.file, len(data), args.max_size, ", ".join(sorted(imported))))
 
 
 if __name__ == "__main__":

@@ -97,8 +97,7 @@ def main():
     failures = []
     if check_pe.check(args.file, args):
         failures.append("the build itself does not pass the check")
-    cases = [(name, mutate, words) for name, mutate, words in FAULTS]
-    cases.append(("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget"))
+    cases = FAULTS + [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget")]
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "faulty.exe")
         for name, mutate, words in cases:

@@ -146,12 +146,7 @@ TEST_F(AccountStoresUpdate, BothStoresInStoreOrder)
     BothStores();
     const char* accounts[] = {FIRST_STORE "\\00000002", SECOND_STORE "\\00000001"};
     const char* names[] = {"Casa", "Oficina"};
-    for (int i = 0; i < 2; ++i) {
-        standin::SetString(accounts[i], "Account Name", names[i]);
-        standin::SetString(accounts[i], "SMTP Email Address", "ana@naricantec.es");
-        standin::SetString(accounts[i], "POP3 Server", "pop.old.net");
-        standin::SetString(accounts[i], "POP3 User Name", "ana");
-    }
+    for (int i = 0; i < 2; ++i) StoreHostedAccount(accounts[i], names[i]);
     UpdateAllStores();
     ASSERT_EQ(standin::Boxes().size(), 2u);
     EXPECT_EQ(standin::Boxes()[0].text, "Se ha actualizado correctamente la cuenta Casa.");

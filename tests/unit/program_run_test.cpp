@@ -35,12 +35,7 @@ class ProgramRun : public StandinTest, public ::testing::WithParamInterface<RunC
 TEST_P(ProgramRun, AsksWalksAndCloses)
 {
     const RunCase& c = GetParam();
-    if (c.hostedAccount) {
-        standin::SetString(kAccount, "Account Name", "Correo Ana");
-        standin::SetString(kAccount, "SMTP Email Address", "ana@naricantec.es");
-        standin::SetString(kAccount, "POP3 Server", "pop.old.net");
-        standin::SetString(kAccount, "POP3 User Name", "ana");
-    }
+    if (c.hostedAccount) StoreHostedAccount(kAccount, "Correo Ana");
     const std::string before = standin::Dump("HKCU") + standin::Dump("HKLM");
     standin::ScriptAnswers({c.answer});
 

@@ -24,6 +24,15 @@ inline std::string Dw(DWORD v)
 
 const char kAtencion[] = "Atenci\xF3n";
 
+// An account of a hosted domain with every value the update reads, named `name` in its notice.
+inline void StoreHostedAccount(const char* keyPath, const char* name)
+{
+    standin::SetString(keyPath, "Account Name", name);
+    standin::SetString(keyPath, "SMTP Email Address", "ana@naricantec.es");
+    standin::SetString(keyPath, "POP3 Server", "pop.old.net");
+    standin::SetString(keyPath, "POP3 User Name", "ana");
+}
+
 class StandinTest : public ::testing::Test {
 protected:
     void SetUp() override { standin::Reset(); }
