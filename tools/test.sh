@@ -4,7 +4,11 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3 python3-pefile)
+# The build and unit tests; the static check of the executables; 64-bit Wine in a virtual X server, with the
+# fonts and X libraries its message boxes are drawn with, for the end-to-end tests.
+packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3 python3-pefile
+          wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
+          libxinerama1 libxfixes3)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -29,7 +33,8 @@ for preset in native win32 win64; do
     cmake --build --preset "$preset"
 done
 
-# Unit tests on the host; the static check of each Windows executable in its own build.
+# Unit tests on the host; the static check of each Windows executable in its own build; the end-to-end runs
+# under Wine in the x86-64 build (and of the i686 release, where this machine's Wine runs 32-bit programs).
 for preset in native win32 win64; do
     echo "== tests: $preset"
     ctest --preset "$preset"

@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+# The end-to-end driver: runs VireskaCorreo.exe under 64-bit Wine on the registry of each scenario, with the
+# helper answering its boxes, and compares the boxes shown and every value changed with what must happen.
+# Run it under an X display (xvfb-run -a). Exit code 0 if all pass, 1 on a failure, 77 when skipped.
+import argparse
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import regfiles  # noqa: E402
+import scenarios  # noqa: E402
+from wine import Prefix  # noqa: E402
+
+SKIPPED = 77
+
+
+def read_log(path):
+    """(descriptions {code: text}, boxes [(caption, text, buttons, icon, owner)], exit code or None)."""
+    def unescape(field):
+        return field.replace("\\n", "\n").replace("\\r", "\r").replace("\\t", "\t").replace("\\\\", "\\")
+
+    descriptions, boxes, exit_code = {}, [], None
+    if not os.path.exists(path):
+        return descriptions, boxes, exit_code
+    with open(path, encoding="utf-8") as log:
+        for line in log.read().splitlines():
+            fields = [unescape(f) for f in line.split("\t")]
+            if fields[0] == "describe":
+                descriptions[int(fields[1])] = fields[2]
+            elif fields[0] == "box":
+                boxes.append(tuple(fields[1:]))
+            elif fields[0] == "exit":
+                exit_code = int(fields[1])
+    return descriptions, boxes, exit_code
+
+
+def describe_changes(before, after):
+    """{(key, value name): value after} for every value added, changed or removed (None) by a run."""
+    return {k: after.get(k) for k in set(before) | set(after) if before.get(k) != after.get(k)}
+
+
+def short(value, limit=90):
+    text = repr(value)
+    return text if len(text) <= limit else text[:limit] + f"... ({len(text)} chars)"
+
+
+def run_scenario(scenario, template, work, exe, helper):
+    """Runs one scenario in a fresh clone of the template; returns the list of differences found."""
+    problems = []
+    prefix = Prefix.clone(template, os.path.join(work, scenario.name))
+    prefix.helper = helper
+    codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
+    with prefix:
+        if scenario.registry():
+            prefix.import_registry(regfiles.regedit4(scenario.registry()))
+        unterminated = {(key.split("\\", 1)[1], name): value for key, values in scenario.registry().items()
+                        for name, value in values.items() if isinstance(value, regfiles.Unterminated)}
+        prefix.store_unterminated(unterminated)
+        before = prefix.export_registry()
+        for (key, name), value in unterminated.items():
+            # Wine's export drops the last character of a string stored without its terminator.
+            if before.get(("HKEY_CURRENT_USER\\" + key, name)) not in (("sz", value[:-1]),
+                                                                    ("hex(1)", value.encode("utf-16-le"))):
+                problems.append(f"{key} \"{name}\" was not stored unterminated")
+        imported = {(k, n) for k, values in scenario.registry().items() for n in values}
+        if not imported <= set(before):
+            problems.append(f"import lost values: {sorted(imported - set(before))}")
+        for number, (answer, expected_boxes, expected_changes) in enumerate(scenario.expected_runs(), 1):
+            run = f"run {number} ({answer})"
+            log = os.path.join(prefix.path, f"boxes-{number}.log")
+            status = prefix.run_answering(exe, answer, log, describe=codes)
+            descriptions, boxes, exit_code = read_log(log)
+            if status != 0 or exit_code != 0:
+                problems.append(f"{run}: helper status {status}, program exit code {exit_code}")
+            expected_boxes = [(c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i,
+                               "noowner") for c, t, b, i in expected_boxes]
+            for index in range(max(len(boxes), len(expected_boxes))):
+                got = boxes[index] if index < len(boxes) else None
+                want = expected_boxes[index] if index < len(expected_boxes) else None
+                if got != want:
+                    problems.append(f"{run}: box {index + 1}: got {short(got)}, want {short(want)}")
+                    break
+            if len(boxes) != len(expected_boxes):
+                problems.append(f"{run}: {len(boxes)} boxes, want {len(expected_boxes)}")
+            after = prefix.export_registry()
+            changes = describe_changes(before, after)
+            for key in sorted(set(changes) | set(expected_changes)):
+                if changes.get(key, before.get(key)) != expected_changes.get(key, before.get(key)):
+                    problems.append(f"{run}: {key[0]} \"{key[1]}\": was {short(before.get(key))}, "
+                                    f"became {short(after.get(key))}, want {short(expected_changes.get(key))}")
+            before = after
+    return problems
+
+
+def i686_wine_works(template, work):
+    """Whether this machine's Wine runs 32-bit Windows programs: Wine's own 32-bit hostname.exe must run."""
+    if not os.path.exists("/usr/lib/wine/wine"):
+        return False
+    prefix = Prefix.clone(template, os.path.join(work, "probe-32-bit"))
+    with prefix:
+        try:
+            return prefix._run([r"C:\windows\syswow64\hostname.exe"], timeout=60, check=False) == 0
+        except subprocess.TimeoutExpired:
+            return False
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--template", required=True, help="template prefix directory (created if missing)")
+    parser.add_argument("--work", help="directory for the throwaway prefixes")
+    parser.add_argument("--exe", help="the VireskaCorreo.exe to test")
+    parser.add_argument("--helper", help="box_answerer.exe")
+    parser.add_argument("--scenario", action="append", help="scenario name (default: all)")
+    parser.add_argument("--i686", action="store_true", help="the executable is the 32-bit release")
+    parser.add_argument("--list", action="store_true", help="print the scenario names")
+    parser.add_argument("--prepare", action="store_true", help="only create the template prefix")
+    args = parser.parse_args()
+
+    if args.list:
+        print(";".join(s.name for s in scenarios.SCENARIOS), end="")
+        return 0
+    Prefix.create_template(args.template)
+    if args.prepare:
+        return 0
+    chosen = [s for s in scenarios.SCENARIOS if not args.scenario or s.name in args.scenario]
+    if args.scenario and len(chosen) != len(args.scenario):
+        print(f"unknown scenario among {args.scenario}", file=sys.stderr)
+        return 1
+    if args.i686 and not i686_wine_works(args.template, args.work):
+        print("SKIPPED: this machine's Wine cannot run 32-bit Windows programs; the i686 release is checked "
+              "statically only")
+        return SKIPPED
+    failed = 0
+    for scenario in chosen:
+        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper)
+        print(f"{'FAIL' if problems else 'ok'}  {scenario.name}")
+        for problem in problems:
+            print(f"      {problem}")
+        failed += bool(problems)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

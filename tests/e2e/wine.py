@@ -1,0 +1,158 @@
+# A throwaway 64-bit Wine prefix for the Wine runs: created once as a template, cloned per run, with its own
+# wineserver, REGEDIT4 imports, registry exports and the box-answering helper.
+import os
+import shutil
+import subprocess
+import tempfile
+
+import regfiles
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+TEMPLATE_STAMP = "vireska-template"
+# The keys the account stores and the pointer to the second store live under, in the tests and the demo.
+STORE_PARENTS = (r"HKEY_CURRENT_USER\Software\Microsoft\Internet Account Manager",
+                 r"HKEY_CURRENT_USER\Software\Microsoft\Office",
+                 r"HKEY_LOCAL_MACHINE\Software\Microsoft\Internet Account Manager")
+
+
+def windows_path(path):
+    """The path of a host file as a Windows program in the prefix sees it (drive Z: is the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine_version():
+    return subprocess.run([WINE, "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+class Prefix:
+    def __init__(self, path):
+        self.path = os.path.abspath(path)
+        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", LC_ALL="C.UTF-8",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko installer
+        self.log_path = os.path.join(self.path, "wine-output.log")
+
+    def _run(self, args, timeout=120, check=True):
+        # Wine's own output goes to a file: a wineserver or desktop started by this command would hold an
+        # inherited pipe open long after it.
+        with open(self.log_path, "ab") as log:
+            result = subprocess.run([WINE] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=log, timeout=timeout)
+        if check and result.returncode != 0:
+            raise RuntimeError(f"wine {' '.join(args)} failed with {result.returncode}; see {self.log_path}")
+        return result.returncode
+
+    def start(self):
+        """Starts the prefix's wineserver, kept running until stop()."""
+        subprocess.run([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+
+    def stop(self):
+        """Ends every process of the prefix and its wineserver, which saves the registry to disk."""
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def import_registry(self, text):
+        """Imports a REGEDIT4 file made of the given text (Windows-1252, CRLF line ends)."""
+        with tempfile.NamedTemporaryFile("wb", suffix=".reg", dir=self.path, delete=False) as reg:
+            reg.write(text.replace("\n", "\r\n").encode("cp1252"))
+        try:
+            self._run(["reg", "import", windows_path(reg.name)])
+        finally:
+            os.unlink(reg.name)
+
+    def store_unterminated(self, values):
+        """Stores strings without their terminator: {(key path under HKEY_CURRENT_USER, value name): text}.
+        Neither `reg import` nor RegSetValueEx can (Wine adds the NUL), so with the server stopped this rewrites
+        the values, already imported, in the prefix's own registry file as UTF-16 bytes with no NUL."""
+        if not values:
+            return
+        self.stop()
+        path = os.path.join(self.path, "user.reg")
+        with open(path, encoding="utf-8", newline="") as registry:
+            lines = registry.read().split("\n")
+        section, done = None, set()
+        for index, line in enumerate(lines):
+            if line.startswith("["):
+                section = line[1:line.index("]")].replace("\\\\", "\\")
+                continue
+            for (key, name), text in values.items():
+                if section and section.lower() == key.lower() and line.startswith(f'"{name}"='):
+                    data = ",".join(f"{b:02x}" for b in text.encode("utf-16-le"))
+                    lines[index] = f'"{name}"=hex(1):{data}'
+                    done.add((key, name))
+        missing = set(values) - done
+        if missing:
+            raise RuntimeError(f"values to unterminate not found in user.reg: {sorted(missing)}")
+        with open(path, "w", encoding="utf-8", newline="") as registry:
+            registry.write("\n".join(lines))
+        self.start()
+
+    def export_registry(self, keys=STORE_PARENTS):
+        """Every value under the given keys: {(key path, value name): (type, data)}; a missing key is empty."""
+        values = {}
+        for key in keys:
+            with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.path, delete=False) as out:
+                name = out.name
+            try:
+                if self._run(["reg", "export", key, windows_path(name), "/y"], check=False) == 0:
+                    with open(name, "rb") as exported:
+                        values.update(regfiles.parse_export(exported.read()))
+            finally:
+                os.unlink(name)
+        return values
+
+    def run_answering(self, program, answer, log, shots=None, describe=(), timeout=120):
+        """Runs the program under the box-answering helper; returns the helper's exit code."""
+        args = [self.helper, "--answer", answer, "--log", windows_path(log)]
+        if shots:
+            args += ["--shots", windows_path(shots)]
+        for code in describe:
+            args += ["--describe", str(code)]
+        return self._run(args + ["--", windows_path(program)], timeout=timeout, check=False)
+
+    helper = None  # path of box_answerer.exe, set by the caller
+
+    @staticmethod
+    def create_template(path):
+        """A fresh prefix in a virtual desktop (so boxes get title bars and close at once), made once."""
+        stamp = os.path.join(path, TEMPLATE_STAMP)
+        version = wine_version()
+        if os.path.exists(stamp) and open(stamp).read() == version:
+            return
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        prefix = Prefix(path)
+        prefix._run(["wineboot", "--init"], timeout=300)
+        prefix._run(["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default", "/f"])
+        prefix._run(["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/d", "1024x768", "/f"])
+        prefix.stop()
+        # Debian's Wine does not find its own Marlett font, which draws the title bar's buttons.
+        marlett = "/usr/share/wine/fonts/marlett.ttf"
+        if os.path.exists(marlett):
+            shutil.copy(marlett, os.path.join(path, "drive_c", "windows", "Fonts"))
+        with open(stamp, "w") as out:
+            out.write(version)
+
+    @staticmethod
+    def clone(template, path):
+        """A throwaway copy of the template: files hard-linked, the registry files copied."""
+        shutil.rmtree(path, ignore_errors=True)
+
+        def link_or_copy(source, target):
+            if source.endswith(".reg"):
+                shutil.copy2(source, target)
+            else:
+                os.link(source, target)
+
+        shutil.copytree(template, path, symlinks=True, copy_function=link_or_copy)
+        return Prefix(path)
