@@ -7,6 +7,7 @@
 //   describe <code> <the system's description of that error code>
 //   box <caption> <text> <visible buttons, e.g. yes,no> <icon|noicon> <owner|noowner>
 //   exit <the program's exit code>
+//   elapsed <milliseconds from the program's start to its end>
 // Exit code: 0 when the program ran to its end, 2 on a usage or start error, 3 when the program did not end
 // in time (it is then terminated), 4 when the program could not start because Windows cannot run its format.
 #include <windows.h>
@@ -228,6 +229,9 @@ int wmain(int argc, wchar_t** argv)
         fputc('\n', log);
     }
 
+    LARGE_INTEGER frequency, started, ended;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -251,9 +255,11 @@ int wmain(int argc, wchar_t** argv)
             return kExitTimeout;
         }
     }
+    QueryPerformanceCounter(&ended);
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
-    fprintf(log, "exit\t%lu\n", exitCode);
+    fprintf(log, "exit\t%lu\nelapsed\t%.1f\n", exitCode,
+            (double)(ended.QuadPart - started.QuadPart) * 1000.0 / (double)frequency.QuadPart);
     fclose(log);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

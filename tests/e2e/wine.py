@@ -111,14 +111,14 @@ class Prefix:
                 os.unlink(name)
         return values
 
-    def run_answering(self, program, answer, log, shots=None, describe=(), timeout=120):
+    def run_answering(self, program, answer, log, shots=None, describe=(), timeout=120, program_args=()):
         """Runs the program under the box-answering helper; returns the helper's exit code."""
         args = [self.helper, "--answer", answer, "--log", windows_path(log)]
         if shots:
             args += ["--shots", windows_path(shots)]
         for code in describe:
             args += ["--describe", str(code)]
-        return self._run(args + ["--", windows_path(program)], timeout=timeout, check=False)
+        return self._run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False)
 
     helper = None  # path of box_answerer.exe, set by the caller
 

@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+# The demonstration run by tools/demo.sh: a throwaway Wine registry with sample Outlook Express and Outlook
+# accounts, the program answered Yes, each box printed and saved as a PNG, and the values before and after.
+import argparse
+import os
+import shutil
+import struct
+import sys
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import regfiles  # noqa: E402
+from regfiles import Sz  # noqa: E402
+from run_e2e import read_log  # noqa: E402
+from scenarios import FIRST_STORE, HKLM, MANAGER, OUTLOOK_PATH, SECOND_STORE  # noqa: E402
+from wine import Prefix  # noqa: E402
+
+SAMPLE = {
+    HKLM + MANAGER: {"Outlook": Sz(OUTLOOK_PATH)},
+    FIRST_STORE + r"\00000001": {"Account Name": Sz("Ana García (Naricantec)"),
+                                 "SMTP Email Address": Sz("ana.garcia@naricantec.es"),
+                                 "POP3 Server": Sz("mail.naricantec.es"), "POP3 User Name": Sz("ana.garcia"),
+                                 "SMTP Server": Sz("mail.naricantec.es")},
+    FIRST_STORE + r"\00000002": {"Account Name": Sz("Correo personal"), "SMTP Email Address": Sz("ana@example.com"),
+                                 "POP3 Server": Sz("pop.example.com"), "POP3 User Name": Sz("ana"),
+                                 "SMTP Server": Sz("smtp.example.com")},
+    SECOND_STORE + r"\00000001": {"Account Name": Sz("Oficina"), "SMTP Email Address": Sz("oficina@Valelangrupo.com"),
+                                  "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("oficina"),
+                                  "SMTP Server": Sz("smtp.proveedor-antiguo.net"),
+                                  "SMTP Use Sicily": regfiles.Dword(0)},
+    SECOND_STORE + r"\00000002": {"Account Name": Sz("Ventas"), "SMTP Email Address": Sz("ventas@brenandetofene.com"),
+                                  "POP3 Server": Sz("pop.proveedor-antiguo.net")},
+}
+
+
+def bmp_to_png(bmp_path, png_path):
+    """Converts the helper's 24-bit bottom-up BMP to PNG (8-bit RGB), with nothing but the standard library."""
+    data = open(bmp_path, "rb").read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    assert bits == 24 and height > 0, bmp_path
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height - 1, -1, -1):
+        row = data[offset + y * stride:offset + y * stride + width * 3]
+        rgb = bytearray(row)
+        rgb[0::3], rgb[2::3] = row[2::3], row[0::3]
+        rows.append(b"\0" + bytes(rgb))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+           chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
+    open(png_path, "wb").write(png)
+
+
+def show(value):
+    if value is None:
+        return "(none)"
+    kind, data = value
+    return f'"{data}"' if kind == "sz" else f"{data} (DWORD)" if kind == "dword" else f"{kind}: {data.hex()}"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True, help="the win64 build directory")
+    parser.add_argument("--out", required=True, help="where the screenshots go")
+    args = parser.parse_args()
+    exe = os.path.join(args.build, "VireskaCorreo.exe")
+    work = os.path.join(args.build, "e2e")
+    Prefix.create_template(os.path.join(work, "template"))
+    prefix = Prefix.clone(os.path.join(work, "template"), os.path.join(work, "demo"))
+    prefix.helper = os.path.join(args.build, "tests", "e2e", "box_answerer.exe")
+    shutil.rmtree(args.out, ignore_errors=True)
+    os.makedirs(args.out)
+    shots = os.path.join(prefix.path, "shots")
+    os.makedirs(shots)
+
+    with prefix:
+        prefix.import_registry(regfiles.regedit4(SAMPLE))
+        before = prefix.export_registry()
+        log = os.path.join(prefix.path, "boxes.log")
+        status = prefix.run_answering(exe, "yes", log, shots=shots)
+        after = prefix.export_registry()
+    _, boxes, exit_code = read_log(log)
+
+    print(f"== {len(boxes)} message boxes, in the order shown (the helper answers the question with Yes):")
+    for number, (caption, text, buttons, icon, _) in enumerate(boxes, 1):
+        png = os.path.join(args.out, f"box-{number:02d}.png")
+        bmp_to_png(os.path.join(shots, f"box-{number:02d}.bmp"), png)
+        print(f"\n[{number}] {caption}    ({buttons.upper().replace(',', ' / ')}, {'icon' if icon == 'icon' else 'no icon'})")
+        for line in text.strip().splitlines():
+            print(f"    {line}")
+        print(f"    -> {os.path.relpath(png)}")
+    print(f"\n== exit code {exit_code}\n\n== account values, before and after (* changed):")
+    accounts = sorted({k for k, _ in set(before) | set(after) if k.startswith((FIRST_STORE, SECOND_STORE))})
+    width = max(len(show(v)) for (k, _), v in before.items() if k in accounts) + 2
+    for key in accounts:
+        print(f"\n{key.replace('HKEY_CURRENT_USER', 'HKCU')}")
+        print(f"    {'value':<20} {'before':<{width}} after")
+        for name in sorted({n for k, n in set(before) | set(after) if k == key}):
+            old, new = before.get((key, name)), after.get((key, name))
+            print(f"  {'*' if old != new else ' '} {name:<20} {show(old):<{width}} {show(new)}")
+    return 0 if status == 0 and exit_code == 0 and len(boxes) == len(os.listdir(shots)) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
