@@ -45,7 +45,7 @@ def short(value, limit=90):
     return text if len(text) <= limit else text[:limit] + f"... ({len(text)} chars)"
 
 
-def run_scenario(scenario, template, work, exe, helper):
+def run_scenario(scenario, template, work, exe, helper, i686=False):
     """Runs one scenario in a fresh clone of the template; returns the list of differences found."""
     problems = []
     prefix = Prefix.clone(template, os.path.join(work, scenario.name))
@@ -53,7 +53,7 @@ def run_scenario(scenario, template, work, exe, helper):
     codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
     with prefix:
         if scenario.registry():
-            prefix.import_registry(regfiles.regedit4(scenario.registry()))
+            prefix.import_registry(regfiles.regedit4(scenario.registry()), also_32_bit_view=i686)
         unterminated = {(key.split("\\", 1)[1], name): value for key, values in scenario.registry().items()
                         for name, value in values.items() if isinstance(value, regfiles.Unterminated)}
         prefix.store_unterminated(unterminated)
@@ -133,7 +133,7 @@ def main():
         return SKIPPED
     failed = 0
     for scenario in chosen:
-        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper)
+        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper, args.i686)
         print(f"{'FAIL' if problems else 'ok'}  {scenario.name}")
         for problem in problems:
             print(f"      {problem}")

@@ -61,12 +61,15 @@ class Prefix:
     def __exit__(self, *exc):
         self.stop()
 
-    def import_registry(self, text):
-        """Imports a REGEDIT4 file made of the given text (Windows-1252, CRLF line ends)."""
+    def import_registry(self, text, also_32_bit_view=False):
+        """Imports a REGEDIT4 file made of the given text (Windows-1252, CRLF line ends); also into the view
+        of 32-bit programs, for which HKEY_LOCAL_MACHINE\\Software is redirected to Wow6432Node."""
         with tempfile.NamedTemporaryFile("wb", suffix=".reg", dir=self.path, delete=False) as reg:
             reg.write(text.replace("\n", "\r\n").encode("cp1252"))
         try:
             self._run(["reg", "import", windows_path(reg.name)])
+            if also_32_bit_view:
+                self._run(["reg", "import", windows_path(reg.name), "/reg:32"])
         finally:
             os.unlink(reg.name)
 
