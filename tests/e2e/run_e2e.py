@@ -100,7 +100,7 @@ def i686_wine_works(template, work):
     prefix = Prefix.clone(template, os.path.join(work, "probe-32-bit"))
     with prefix:
         try:
-            return prefix._run([r"C:\windows\syswow64\hostname.exe"], timeout=60, check=False) == 0
+            return prefix.run([r"C:\windows\syswow64\hostname.exe"], timeout=60, check=False) == 0
         except subprocess.TimeoutExpired:
             return False
 

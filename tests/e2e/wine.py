@@ -31,8 +31,9 @@ class Prefix:
         self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", LC_ALL="C.UTF-8",
                         WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko installer
         self.log_path = os.path.join(self.path, "wine-output.log")
+        self.helper = None  # box_answerer.exe, for run_answering
 
-    def _run(self, args, timeout=120, check=True):
+    def run(self, args, timeout=120, check=True):
         # Wine's own output goes to a file: a wineserver or desktop started by this command would hold an
         # inherited pipe open long after it.
         with open(self.log_path, "ab") as log:
@@ -67,9 +68,9 @@ class Prefix:
         with tempfile.NamedTemporaryFile("wb", suffix=".reg", dir=self.path, delete=False) as reg:
             reg.write(text.replace("\n", "\r\n").encode("cp1252"))
         try:
-            self._run(["reg", "import", windows_path(reg.name)])
+            self.run(["reg", "import", windows_path(reg.name)])
             if also_32_bit_view:
-                self._run(["reg", "import", windows_path(reg.name), "/reg:32"])
+                self.run(["reg", "import", windows_path(reg.name), "/reg:32"])
         finally:
             os.unlink(reg.name)
 
@@ -107,7 +108,7 @@ class Prefix:
             with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.path, delete=False) as out:
                 name = out.name
             try:
-                if self._run(["reg", "export", key, windows_path(name), "/y"], check=False) == 0:
+                if self.run(["reg", "export", key, windows_path(name), "/y"], check=False) == 0:
                     with open(name, "rb") as exported:
                         values.update(regfiles.parse_export(exported.read()))
             finally:
@@ -121,9 +122,7 @@ class Prefix:
             args += ["--shots", windows_path(shots)]
         for code in describe:
             args += ["--describe", str(code)]
-        return self._run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False)
-
-    helper = None  # path of box_answerer.exe, set by the caller
+        return self.run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False)
 
     @staticmethod
     def create_template(path):
@@ -135,9 +134,9 @@ class Prefix:
         shutil.rmtree(path, ignore_errors=True)
         os.makedirs(path)
         prefix = Prefix(path)
-        prefix._run(["wineboot", "--init"], timeout=300)
-        prefix._run(["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default", "/f"])
-        prefix._run(["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/d", "1024x768", "/f"])
+        prefix.run(["wineboot", "--init"], timeout=300)
+        prefix.run(["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default", "/f"])
+        prefix.run(["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/d", "1024x768", "/f"])
         prefix.stop()
         # Debian's Wine does not find its own Marlett font, which draws the title bar's buttons.
         marlett = "/usr/share/wine/fonts/marlett.ttf"
