@@ -39,8 +39,8 @@ def timed_runs(template, work, name, helper, program, program_args=(), registry=
             log = os.path.join(prefix.path, "boxes.log")
             if prefix.run_answering(program, "yes", log, program_args=program_args, timeout=1200) != 0:
                 raise SystemExit(f"{name}: the run failed; see {log}")
-        _, boxes, _ = read_log(log)
-        times.append(float(next(line.split("\t")[1] for line in open(log, encoding="utf-8") if line.startswith("elapsed"))))
+        _, boxes, _, elapsed = read_log(log)
+        times.append(elapsed)
     return times, boxes
 
 

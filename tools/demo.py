@@ -83,7 +83,7 @@ def main():
         log = os.path.join(prefix.path, "boxes.log")
         status = prefix.run_answering(exe, "yes", log, shots=shots)
         after = prefix.export_registry()
-    _, boxes, exit_code = read_log(log)
+    _, boxes, exit_code, _ = read_log(log)
 
     print(f"== {len(boxes)} message boxes, in the order shown (the helper answers the question with Yes):")
     for number, (caption, text, buttons, icon, _) in enumerate(boxes, 1):

@@ -16,13 +16,14 @@ SKIPPED = 77
 
 
 def read_log(path):
-    """(descriptions {code: text}, boxes [(caption, text, buttons, icon, owner)], exit code or None)."""
+    """(descriptions {code: text}, boxes [(caption, text, buttons, icon, owner)], exit code or None,
+    milliseconds from the program's start to its end or None)."""
     def unescape(field):
         return field.replace("\\n", "\n").replace("\\r", "\r").replace("\\t", "\t").replace("\\\\", "\\")
 
-    descriptions, boxes, exit_code = {}, [], None
+    descriptions, boxes, exit_code, elapsed = {}, [], None, None
     if not os.path.exists(path):
-        return descriptions, boxes, exit_code
+        return descriptions, boxes, exit_code, elapsed
     with open(path, encoding="utf-8") as log:
         for line in log.read().splitlines():
             fields = [unescape(f) for f in line.split("\t")]
@@ -32,7 +33,9 @@ def read_log(path):
                 boxes.append(tuple(fields[1:]))
             elif fields[0] == "exit":
                 exit_code = int(fields[1])
-    return descriptions, boxes, exit_code
+            elif fields[0] == "elapsed":
+                elapsed = float(fields[1])
+    return descriptions, boxes, exit_code, elapsed
 
 
 def describe_changes(before, after):
@@ -51,10 +54,11 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
     prefix = Prefix.clone(template, os.path.join(work, scenario.name))
     prefix.helper = helper
     codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
+    registry = scenario.registry()
     with prefix:
-        if scenario.registry():
-            prefix.import_registry(regfiles.regedit4(scenario.registry()), also_32_bit_view=i686)
-        unterminated = {(key.split("\\", 1)[1], name): value for key, values in scenario.registry().items()
+        if registry:
+            prefix.import_registry(regfiles.regedit4(registry), also_32_bit_view=i686)
+        unterminated = {(key.split("\\", 1)[1], name): value for key, values in registry.items()
                         for name, value in values.items() if isinstance(value, regfiles.Unterminated)}
         prefix.store_unterminated(unterminated)
         before = prefix.export_registry()
@@ -63,14 +67,14 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
             if before.get(("HKEY_CURRENT_USER\\" + key, name)) not in (("sz", value[:-1]),
                                                                     ("hex(1)", value.encode("utf-16-le"))):
                 problems.append(f"{key} \"{name}\" was not stored unterminated")
-        imported = {(k, n) for k, values in scenario.registry().items() for n in values}
+        imported = {(k, n) for k, values in registry.items() for n in values}
         if not imported <= set(before):
             problems.append(f"import lost values: {sorted(imported - set(before))}")
         for number, (answer, expected_boxes, expected_changes) in enumerate(scenario.expected_runs(), 1):
             run = f"run {number} ({answer})"
             log = os.path.join(prefix.path, f"boxes-{number}.log")
             status = prefix.run_answering(exe, answer, log, describe=codes)
-            descriptions, boxes, exit_code = read_log(log)
+            descriptions, boxes, exit_code, _ = read_log(log)
             if status != 0 or exit_code != 0:
                 problems.append(f"{run}: helper status {status}, program exit code {exit_code}")
             expected_boxes = [(c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i,
