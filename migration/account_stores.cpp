@@ -1,60 +1,131 @@
-// The walk of the account stores: opens the Outlook Express store, then the Outlook store that the
-// machine-wide account-manager key points to, and hands every account key to the account update.
+// The walk of the account stores. A store kind is where its stores are found plus the format its accounts
+// are kept in; the kinds are walked in the order of their table, and every account key goes to the update.
 #include "account_stores.h"
 
-#include "account_update.h"
 #include "value_text.h"
 
 namespace {
 
+// Where a kind's stores are, all under HKEY_CURRENT_USER.
+enum StorePlace {
+    kAtPath,            // one store at `path`
+    kAtPointer,         // one store at the path that a machine-wide value names, followed by `below`
+    kBelowEachSubKey,   // one store at `below` under each sub-key of `path`
+};
+
+struct StoreKind {
+    StorePlace place;
+    const char* path;
+    const char* below;
+    const AccountFormat& format;
+};
+
 const char kFirstStore[] = "Software\\Microsoft\\Internet Account Manager\\Accounts";
-const char kAccountManager[] = "Software\\Microsoft\\Internet Account Manager";
+const char kAccountManager[] = "Software\\Microsoft\\Internet Account Manager";  // under HKEY_LOCAL_MACHINE
 const char kOutlookPointer[] = "Outlook";
 const char kAccountsSuffix[] = "\\Accounts";
+const char kProfileStore[] = "9375CFF0413111d3B88A00104B2A6676";
 
-// The stores are only enumerated and the machine-wide key only read: asking for no more than that lets a
-// standard user open them. Account keys are read and written.
+const StoreKind kStoreKinds[] = {
+    // Outlook Express.
+    {kAtPath, kFirstStore, NULL, kInternetAccountFormat},
+    // Outlook 98 and 2000 in Internet-only mode: the machine-wide "Outlook" value names the store's parent.
+    {kAtPointer, kAccountManager, kAccountsSuffix, kInternetAccountFormat},
+    // Outlook Express 5 and 6: the accounts of each identity.
+    {kBelowEachSubKey, "Identities", kFirstStore, kInternetAccountFormat},
+    // Outlook 2002 and later: the accounts of each mail profile. 2002 to 2010 on NT-family Windows, the same on
+    // Windows 98 and Me, 2013, then 2016 to 2021 and Microsoft 365.
+    {kBelowEachSubKey, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+     kProfileStore, kProfileAccountFormat},
+    {kBelowEachSubKey, "Software\\Microsoft\\Windows Messaging Subsystem\\Profiles", kProfileStore,
+     kProfileAccountFormat},
+    {kBelowEachSubKey, "Software\\Microsoft\\Office\\15.0\\Outlook\\Profiles", kProfileStore, kProfileAccountFormat},
+    {kBelowEachSubKey, "Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles", kProfileStore, kProfileAccountFormat},
+};
+
+// Stores, the keys above them and the machine-wide key are only enumerated or read: asking for no more than
+// that lets a standard user open them. Account keys are read and written.
 const REGSAM kStoreAccess = KEY_READ;
 const REGSAM kPointerAccess = KEY_QUERY_VALUE;
 const REGSAM kAccountAccess = KEY_READ | KEY_WRITE;
 
-void UpdateStoreAt(const char* path)
+// What is done with each sub-key: an account is updated; under an identity or a profile, its store is walked.
+typedef void (*SubKeyVisit)(HKEY key, const AccountFormat& format, const char* below);
+
+// Opens each sub-key of `parent` by rising index with the given access, hands it to `visit` and closes it. A
+// sub-key that does not open is passed over; any failure of the enumeration ends it.
+void ForEachSubKey(HKEY parent, REGSAM access, SubKeyVisit visit, const AccountFormat& format, const char* below)
+{
+    for (DWORD index = 0;; ++index) {
+        char name[kValueTextSize];
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(parent, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) return;
+        HKEY key;
+        if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS) continue;
+        visit(key, format, below);
+        RegCloseKey(key);
+    }
+}
+
+void VisitAccount(HKEY account, const AccountFormat& format, const char*) { UpdateAccount(account, format); }
+
+// Walks the store at `path` under `parent`, if it opens.
+void UpdateStoreAt(HKEY parent, const char* path, const AccountFormat& format)
 {
     HKEY store;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, kStoreAccess, &store) != ERROR_SUCCESS) return;
-    UpdateStoreAccounts(store);
+    if (RegOpenKeyExA(parent, path, 0, kStoreAccess, &store) != ERROR_SUCCESS) return;
+    UpdateStoreAccounts(store, format);
     RegCloseKey(store);
+}
+
+void VisitStoreOwner(HKEY owner, const AccountFormat& format, const char* below)
+{
+    UpdateStoreAt(owner, below, format);
+}
+
+// The stores below each sub-key of the kind's path: one per identity, or one per profile.
+void UpdateStoresBelow(const StoreKind& kind)
+{
+    HKEY parent;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kind.path, 0, kStoreAccess, &parent) != ERROR_SUCCESS) return;
+    ForEachSubKey(parent, kStoreAccess, VisitStoreOwner, kind.format, kind.below);
+    RegCloseKey(parent);
+}
+
+// The store the machine-wide pointer names. A path with no room left for the suffix is passed over rather
+// than opened cut short, and a pointer back to the first store is not walked a second time.
+void UpdatePointedStore(const StoreKind& kind)
+{
+    HKEY manager;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kind.path, 0, kPointerAccess, &manager) != ERROR_SUCCESS) return;
+    ValueText path;
+    LONG result = ReadValueText(manager, kOutlookPointer, path);
+    RegCloseKey(manager);
+    if (result != ERROR_SUCCESS || !AppendText(path, kind.below)) return;
+    if (SameTextIgnoringCase(path, kFirstStore)) return;
+    UpdateStoreAt(HKEY_CURRENT_USER, path, kind.format);
 }
 
 }  // namespace
 
 void UpdateAllStores()
 {
-    UpdateStoreAt(kFirstStore);
-
-    HKEY manager;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAccountManager, 0, kPointerAccess, &manager) != ERROR_SUCCESS) return;
-    ValueText path;
-    LONG result = ReadValueText(manager, kOutlookPointer, path);
-    RegCloseKey(manager);
-    if (result != ERROR_SUCCESS) return;
-
-    // A path with no room left for the suffix is passed over rather than opened cut short, and a pointer
-    // back to the first store is not walked a second time.
-    if (!AppendText(path, kAccountsSuffix)) return;
-    if (SameTextIgnoringCase(path, kFirstStore)) return;
-    UpdateStoreAt(path);
+    for (const StoreKind& kind : kStoreKinds) {
+        switch (kind.place) {
+        case kAtPath:
+            UpdateStoreAt(HKEY_CURRENT_USER, kind.path, kind.format);
+            break;
+        case kAtPointer:
+            UpdatePointedStore(kind);
+            break;
+        case kBelowEachSubKey:
+            UpdateStoresBelow(kind);
+            break;
+        }
+    }
 }
 
-void UpdateStoreAccounts(HKEY store)
+void UpdateStoreAccounts(HKEY store, const AccountFormat& format)
 {
-    for (DWORD index = 0;; ++index) {
-        char name[kValueTextSize];
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(store, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) return;
-        HKEY account;
-        if (RegOpenKeyExA(store, name, 0, kAccountAccess, &account) != ERROR_SUCCESS) continue;
-        UpdateAccount(account);
-        RegCloseKey(account);
-    }
+    ForEachSubKey(store, kAccountAccess, VisitAccount, format, NULL);
 }

@@ -1,10 +1,13 @@
-// The walk of the two account stores: the Outlook Express store, then the Outlook store.
+// The walk of the account stores: every place where Outlook Express and Outlook keep their mail accounts.
 #pragma once
 
 #include "win_api.h"
 
-// Finds both account stores, in that order, and updates every account in each. Silent throughout.
+#include "account_update.h"
+
+// Finds every account store, in a fixed order, and updates every account in each. Silent throughout.
 void UpdateAllStores();
 
-// Updates every account (sub-key) of an open store key, by rising index, until the enumeration stops.
-void UpdateStoreAccounts(HKEY store);
+// Updates every account (sub-key) of an open store key, kept in the given format, by rising index, until the
+// enumeration stops.
+void UpdateStoreAccounts(HKEY store, const AccountFormat& format);

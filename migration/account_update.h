@@ -6,10 +6,35 @@
 // The caption of the question, of every update notice and of the closing notice: "Atención".
 extern const char kNoticeCaption[];
 
+// A DWORD value that the sending side's rewrite sets.
+struct DwordSetting {
+    const char* name;
+    DWORD value;
+};
+
+// How a mail client keeps an account: the names of its values and how their text is stored.
+struct AccountFormat {
+    // false: ANSI strings, read with the A functions whatever their type and written as REG_SZ.
+    // true: UTF-16 text (REG_BINARY or REG_SZ), read and written with the W functions, the type kept.
+    bool wideText;
+    const char* accountName;   // shown in the notice
+    const char* address;       // the e-mail address, source of the domain
+    const char* pop3Server;
+    const char* pop3UserName;
+    const char* smtpServer;
+    DwordSetting smtpAuth[2];  // written in order after "SMTP Server": "same settings as the incoming server"
+    int smtpAuthCount;
+};
+
+// Outlook Express, and Outlook 98 and 2000 in Internet-only mode: ANSI strings, "SMTP Use Sicily" = 2.
+extern const AccountFormat kInternetAccountFormat;
+// Outlook 2002 and later, in a mail profile: UTF-16 text, "SMTP Use Auth" = 1 and "SMTP Auth Method" = 0.
+extern const AccountFormat kProfileAccountFormat;
+
 // Reads the account's values and, if its address's domain is hosted, rewrites its servers, user name and
 // SMTP authentication setting, reports each refused change and ends with the update notice. The key must be
 // open with read and write access; it stays open for the caller to close.
-void UpdateAccount(HKEY account);
+void UpdateAccount(HKEY account, const AccountFormat& format);
 
 // Shows an error box: the Spanish caption over the system's description of the error code.
 void ReportError(const char* caption, LONG error);

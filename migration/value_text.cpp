@@ -1,7 +1,19 @@
-// Bounded operations on value texts: reading and writing registry strings, copying, joining, comparing.
+// Bounded operations on value texts: reading and writing registry strings, ANSI and UTF-16.
 #include "value_text.h"
 
 #include <string.h>
+
+namespace {
+
+// A value name for the wide functions: every name the program uses is ASCII and short.
+typedef WCHAR WideName[64];
+
+void Widen(const char* name, WideName& wide)
+{
+    if (!CopyText(wide, name)) wide[0] = 0;  // cannot happen with the program's own names
+}
+
+}  // namespace
 
 LONG ReadValueText(HKEY key, const char* name, ValueText& text)
 {
@@ -20,39 +32,37 @@ LONG ReadValueText(HKEY key, const char* name, ValueText& text)
     return result;
 }
 
+LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type)
+{
+    WideName wideName;
+    Widen(name, wideName);
+    *type = REG_NONE;
+    DWORD size = sizeof text;
+    LONG result = RegQueryValueExW(key, wideName, NULL, type, (LPBYTE)text, &size);
+    if (result == ERROR_SUCCESS && size > sizeof text) result = ERROR_MORE_DATA;
+    if (result == ERROR_SUCCESS) {
+        size_t units = size / sizeof text[0], nul = 0;
+        while (nul < units && text[nul] != 0) ++nul;
+        if (*type != REG_BINARY && *type != REG_SZ) {
+            result = ERROR_UNSUPPORTED_TYPE;
+        } else if (nul == units && size == sizeof text) {
+            result = ERROR_MORE_DATA;  // 260 characters and no room for the end
+        } else if (size % sizeof text[0] != 0 || nul == units) {
+            result = ERROR_INVALID_DATA;  // half a character, or no end within the data
+        }
+    }
+    if (result != ERROR_SUCCESS) text[0] = 0;
+    return result;
+}
+
 LONG WriteValueText(HKEY key, const char* name, const char* text)
 {
     return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(strlen(text) + 1));
 }
 
-bool CopyText(ValueText& text, const char* from)
+LONG WriteWideText(HKEY key, const char* name, DWORD type, const WCHAR* text)
 {
-    size_t length = strlen(from);
-    if (length >= sizeof text) return false;
-    memcpy(text, from, length + 1);
-    return true;
-}
-
-bool AppendText(ValueText& text, const char* tail)
-{
-    size_t have = strlen(text), add = strlen(tail);
-    if (add >= sizeof text - have) return false;
-    memcpy(text + have, tail, add + 1);
-    return true;
-}
-
-static unsigned char FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? (unsigned char)(c - 'A' + 'a') : c; }
-
-bool SameTextIgnoringCase(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        if (FoldAscii((unsigned char)*a) != FoldAscii((unsigned char)*b)) return false;
-        if (*a == '\0') return true;
-    }
-}
-
-bool EndsWithIgnoringCase(const char* text, const char* suffix)
-{
-    size_t length = strlen(text), tail = strlen(suffix);
-    return tail <= length && SameTextIgnoringCase(text + length - tail, suffix);
+    WideName wideName;
+    Widen(name, wideName);
+    return RegSetValueExW(key, wideName, 0, type, (const BYTE*)text, (DWORD)((TextLength(text) + 1) * sizeof *text));
 }

@@ -1,23 +1,81 @@
-// Value texts: NUL-terminated ANSI strings in fixed 260-byte buffers, and the bounded operations on them.
+// Value texts: registry strings in fixed 260-unit buffers, ANSI or UTF-16, and the bounded operations on them.
 #pragma once
+
+#include <stddef.h>
 
 #include "win_api.h"
 
 enum { kValueTextSize = 260 };
+// An ANSI string in the system code page: at most 259 bytes and its NUL.
 typedef char ValueText[kValueTextSize];
+// An account's text as code units: the bytes of an ANSI string, each widened unchanged, or the UTF-16 units
+// of a wide one; at most 259 units and a NUL. Narrowing an ANSI account's text gives back its exact bytes.
+typedef WCHAR AccountText[kValueTextSize];
 
 // Reads a registry value into a value text. The result is the registry's, or ERROR_MORE_DATA when the data
 // holds no NUL within the buffer; data shorter than the buffer without a NUL is terminated after its bytes.
 // On failure the text is left empty.
 LONG ReadValueText(HKEY key, const char* name, ValueText& text);
 
+// Reads a UTF-16 text value, REG_BINARY or REG_SZ, with the wide function; `type` receives its type. Readable
+// only with an even number of bytes and a NUL character within the 260 units: ERROR_MORE_DATA when the data is
+// longer or fills the buffer without one, ERROR_INVALID_DATA when it is odd or shorter without one,
+// ERROR_UNSUPPORTED_TYPE for any other type. On failure the text is left empty.
+LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type);
+
 // Writes a value text as REG_SZ, its terminating NUL counted in the size.
 LONG WriteValueText(HKEY key, const char* name, const char* text);
+// Writes a UTF-16 text with the given type and the wide function, its NUL character counted in the size.
+LONG WriteWideText(HKEY key, const char* name, DWORD type, const WCHAR* text);
 
-// Copy and append: false, with the text unchanged, when the result would not fit with its NUL.
-bool CopyText(ValueText& text, const char* from);
-bool AppendText(ValueText& text, const char* tail);
+// ---- Bounded operations, on ANSI texts and on account texts alike ----
 
-// Whole-text equality and suffix test with the letters A to Z folded; every other byte must be identical.
-bool SameTextIgnoringCase(const char* a, const char* b);
-bool EndsWithIgnoringCase(const char* text, const char* suffix);
+inline unsigned UnitOf(char c) { return (unsigned char)c; }
+inline unsigned UnitOf(WCHAR c) { return c; }
+inline unsigned FoldAscii(unsigned unit) { return unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit; }
+
+template <typename C>
+size_t TextLength(const C* text)
+{
+    size_t length = 0;
+    while (text[length]) ++length;
+    return length;
+}
+
+// Appends `tail` (of the same or a narrower unit); false, with the text unchanged, when the result would not
+// fit with its NUL.
+template <typename C, size_t N, typename T>
+bool AppendText(C (&text)[N], const T* tail)
+{
+    static_assert(sizeof(T) <= sizeof(C), "a text is never narrowed by joining");
+    size_t have = TextLength(text), add = TextLength(tail);
+    if (add >= N - have) return false;
+    for (size_t i = 0; i <= add; ++i) text[have + i] = (C)UnitOf(tail[i]);
+    return true;
+}
+
+// Copy: false, with the text unchanged, when `from` would not fit with its NUL.
+template <typename C, size_t N, typename T>
+bool CopyText(C (&text)[N], const T* from)
+{
+    if (TextLength(from) >= N) return false;
+    text[0] = 0;
+    return AppendText(text, from);
+}
+
+// Whole-text equality and suffix test with the letters A to Z folded; every other unit must be identical.
+template <typename A, typename B>
+bool SameTextIgnoringCase(const A* a, const B* b)
+{
+    for (;; ++a, ++b) {
+        if (FoldAscii(UnitOf(*a)) != FoldAscii(UnitOf(*b))) return false;
+        if (!*a) return true;
+    }
+}
+
+template <typename A, typename B>
+bool EndsWithIgnoringCase(const A* text, const B* suffix)
+{
+    size_t length = TextLength(text), tail = TextLength(suffix);
+    return tail <= length && SameTextIgnoringCase(text + length - tail, suffix);
+}

@@ -1,10 +1,12 @@
-// Stand-in message boxes (recorded, answered from a script) and system error descriptions.
+// Stand-in message boxes (recorded, answered from a script), system error descriptions and the conversion of
+// wide text to the ANSI code page.
 #include <string.h>
 
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "journal.h"
 #include "standin.h"
 
@@ -26,6 +28,7 @@ const Description kDescriptions[] = {
     {5, "Access is denied.\r\n"},
     {6, "The handle is invalid.\r\n"},
     {8, "Not enough memory resources are available to process this command.\r\n"},
+    {13, "The data is invalid.\r\n"},
     {87, "The parameter is incorrect.\r\n"},
     {122, "The data area passed to a system call is too small.\r\n"},
     {161, "The specified path is invalid.\r\n"},
@@ -35,6 +38,7 @@ const Description kDescriptions[] = {
     {1013, "The configuration registry key could not be written.\r\n"},
     {1016, "An I/O operation initiated by the registry failed unrecoverably. The registry could not read in, "
            "or write out, or flush, one of the files that contain the system's image of the registry.\r\n"},
+    {1630, "Data of this type is not supported.\r\n"},
 };
 
 }  // namespace
@@ -98,4 +102,30 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
         return (DWORD)length;
     }
     return 0;  // ERROR_MR_MID_NOT_FOUND: the system has no text for this code
+}
+
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar)
+{
+    if (CodePage != CP_ACP || dwFlags != 0 || !lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 ||
+        cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr)) {
+        LogProblem("WideCharToMultiByte with parameters the program does not use");
+        return 0;  // ERROR_INVALID_PARAMETER
+    }
+    if (lpDefaultChar || lpUsedDefaultChar) LogProblem("WideCharToMultiByte with a default character");
+    size_t units = 0;
+    if (cchWideChar == -1) {
+        while (lpWideCharStr[units]) ++units;
+        ++units;  // the NUL is converted too
+    } else {
+        units = (size_t)cchWideChar;
+    }
+    std::string wide;
+    for (size_t i = 0; i < units; ++i) wide += std::string{(char)(lpWideCharStr[i] & 0xFF), (char)(lpWideCharStr[i] >> 8)};
+    std::string ansi = WideToAnsi(wide);
+    if (cbMultiByte == 0) return (int)ansi.size();  // the size needed
+    // Like Windows, fills what fits before it fails for want of room (ERROR_INSUFFICIENT_BUFFER).
+    size_t written = ansi.size() < (size_t)cbMultiByte ? ansi.size() : (size_t)cbMultiByte;
+    memcpy(lpMultiByteStr, ansi.data(), written);
+    return written == ansi.size() ? (int)written : 0;
 }

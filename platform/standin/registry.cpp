@@ -1,5 +1,6 @@
-// Stand-in registry: two key trees held in memory, with typed values kept byte for byte, access rights
-// checked per handle, Windows' error codes, injected faults and a count of the handles opened and closed.
+// Stand-in registry: two key trees held in memory, with typed values kept byte for byte (strings as UTF-16, as
+// Windows keeps them), access rights checked per handle, Windows' error codes, injected faults and a count of
+// the handles opened and closed.
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "journal.h"
 #include "standin.h"
 
@@ -32,8 +34,28 @@ bool SameName(const std::string& a, const std::string& b) { return !CaseLess()(a
 struct StoredData {
     std::string name;  // as first written
     DWORD type;
-    std::string bytes;
+    std::string bytes;  // as stored: UTF-16 for the string types
 };
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// What an A function hands in or back for a value: strings go through the ANSI code page, the rest as bytes.
+std::string StoredFromAnsi(DWORD type, const std::string& bytes)
+{
+    return IsStringType(type) ? AnsiToWide(bytes) : bytes;
+}
+std::string AnsiFromStored(DWORD type, const std::string& bytes)
+{
+    return IsStringType(type) ? WideToAnsi(bytes) : bytes;
+}
+
+// A value name given to a W function.
+std::string NameOf(LPCWSTR name)
+{
+    std::string bytes;
+    for (; name && *name; ++name) bytes += std::string{(char)(*name & 0xFF), (char)(*name >> 8)};
+    return WideToAnsi(bytes);
+}
 
 struct Node {
     std::string path;  // canonical, e.g. "HKCU\\Software\\X"
@@ -251,7 +273,7 @@ void Reset()
 
 void CreateKey(const char* keyPath) { CreatePath(keyPath); }
 
-void SetValue(const char* keyPath, const char* name, DWORD type, const void* data, size_t size)
+void SetValueW(const char* keyPath, const char* name, DWORD type, const void* data, size_t size)
 {
     Node* node = CreatePath(keyPath);
     if (!node) return;
@@ -259,6 +281,12 @@ void SetValue(const char* keyPath, const char* name, DWORD type, const void* dat
     if (value.name.empty()) value.name = name;
     value.type = type;
     value.bytes.assign((const char*)data, size);
+}
+
+void SetValue(const char* keyPath, const char* name, DWORD type, const void* data, size_t size)
+{
+    std::string stored = StoredFromAnsi(type, std::string((const char*)data, size));
+    SetValueW(keyPath, name, type, stored.data(), stored.size());
 }
 
 void SetString(const char* keyPath, const char* name, const char* text)
@@ -276,10 +304,11 @@ void SetDword(const char* keyPath, const char* name, DWORD value)
 StoredValue GetValue(const char* keyPath, const char* name)
 {
     Node* node = FindPath(keyPath);
-    if (!node) return StoredValue{false, 0, ""};
+    if (!node) return StoredValue{false, 0, "", ""};
     auto it = node->values.find(name);
-    if (it == node->values.end()) return StoredValue{false, 0, ""};
-    return StoredValue{true, it->second.type, it->second.bytes};
+    if (it == node->values.end()) return StoredValue{false, 0, "", ""};
+    const StoredData& value = it->second;
+    return StoredValue{true, value.type, AnsiFromStored(value.type, value.bytes), value.bytes};
 }
 
 bool KeyExists(const char* keyPath) { return FindPath(keyPath) != nullptr; }
@@ -391,16 +420,19 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     return Logged(what, ERROR_SUCCESS);
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                             LPDWORD lpcbData)
+namespace {
+
+// RegQueryValueExA and W: the A function hands strings back in the ANSI code page, the W function as stored.
+LONG QueryValue(HKEY hKey, const std::string& name, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                LPDWORD lpcbData, bool wide)
 {
-    std::string name = lpValueName ? lpValueName : "";
-    std::string what = "query " + name;
+    const char* call = wide ? "RegQueryValueExW" : "RegQueryValueExA";
+    std::string what = (wide ? "queryW " : "query ") + name;
     REGSAM access;
-    Node* node = Resolve(hKey, &access, "RegQueryValueExA");
+    Node* node = Resolve(hKey, &access, call);
     if (!node) return Logged(what, ERROR_INVALID_HANDLE);
     if (lpReserved || (lpData && !lpcbData)) {
-        LogProblem("RegQueryValueExA with bad parameters");
+        LogProblem(std::string(call) + " with bad parameters");
         return Logged(what, ERROR_INVALID_PARAMETER);
     }
     if (!(access & KEY_QUERY_VALUE)) return Logged(what, ERROR_ACCESS_DENIED);
@@ -409,38 +441,67 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
     if (it == node->values.end()) return Logged(what, ERROR_FILE_NOT_FOUND);
 
     const StoredData& value = it->second;
-    DWORD size = (DWORD)value.bytes.size();
+    std::string bytes = wide ? value.bytes : AnsiFromStored(value.type, value.bytes);
+    DWORD size = (DWORD)bytes.size();
     if (lpType) *lpType = value.type;
     if (lpData && size > *lpcbData) {
         *lpcbData = size;  // the buffer itself is left as it was
         return Logged(what, ERROR_MORE_DATA);
     }
-    if (lpData) memcpy(lpData, value.bytes.data(), size);  // exact bytes: no NUL is added
+    if (lpData) memcpy(lpData, bytes.data(), size);  // exact bytes: no NUL is added
     if (lpcbData) *lpcbData = size;
     return Logged(what, ERROR_SUCCESS);
 }
 
-LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                           DWORD cbData)
+// RegSetValueExA and W: the A function's strings are converted from the ANSI code page, the W function's kept.
+LONG SetValueData(HKEY hKey, const std::string& name, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                  DWORD cbData, bool wide)
 {
-    std::string name = lpValueName ? lpValueName : "";
-    std::string what = "set " + name;
+    const char* call = wide ? "RegSetValueExW" : "RegSetValueExA";
+    std::string what = (wide ? "setW " : "set ") + name;
     REGSAM access;
-    Node* node = Resolve(hKey, &access, "RegSetValueExA");
+    Node* node = Resolve(hKey, &access, call);
     if (!node) return Logged(what, ERROR_INVALID_HANDLE);
     if (Reserved || (!lpData && cbData)) {
-        LogProblem("RegSetValueExA with bad parameters");
+        LogProblem(std::string(call) + " with bad parameters");
         return Logged(what, ERROR_INVALID_PARAMETER);
     }
     if (!(access & KEY_SET_VALUE)) return Logged(what, ERROR_ACCESS_DENIED);
     if (LONG fault = TakeFault(kSet, node->path, name)) return Logged(what, fault);
 
+    std::string given((const char*)lpData, cbData);
     StoredData& value = node->values[name];
     if (value.name.empty()) value.name = name;
     value.type = dwType;
-    value.bytes.assign((const char*)lpData, cbData);
-    g_writes.push_back(Write{node->path, name, dwType, value.bytes});
+    value.bytes = wide ? given : StoredFromAnsi(dwType, given);
+    g_writes.push_back(Write{node->path, name, dwType, given, wide});
     return Logged(what, ERROR_SUCCESS);
+}
+
+}  // namespace
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData)
+{
+    return QueryValue(hKey, lpValueName ? lpValueName : "", lpReserved, lpType, lpData, lpcbData, false);
+}
+
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData)
+{
+    return QueryValue(hKey, NameOf(lpValueName), lpReserved, lpType, lpData, lpcbData, true);
+}
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData)
+{
+    return SetValueData(hKey, lpValueName ? lpValueName : "", Reserved, dwType, lpData, cbData, false);
+}
+
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData)
+{
+    return SetValueData(hKey, NameOf(lpValueName), Reserved, dwType, lpData, cbData, true);
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey)

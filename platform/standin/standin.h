@@ -17,8 +17,11 @@ void Reset();
 
 // Creates the key and every missing key above it.
 void CreateKey(const char* keyPath);
-// Stores a value with its exact bytes, creating the key if needed.
+// Stores a value as RegSetValueExA would, creating the key if needed: the bytes of REG_SZ, REG_EXPAND_SZ and
+// REG_MULTI_SZ are ANSI text, kept as UTF-16 (Windows-1252 is the ANSI code page); any other type's are kept.
 void SetValue(const char* keyPath, const char* name, DWORD type, const void* data, size_t size);
+// Stores a value as RegSetValueExW would: its exact bytes, strings being UTF-16LE.
+void SetValueW(const char* keyPath, const char* name, DWORD type, const void* data, size_t size);
 // Stores a REG_SZ with its terminating NUL.
 void SetString(const char* keyPath, const char* name, const char* text);
 void SetDword(const char* keyPath, const char* name, DWORD value);
@@ -26,7 +29,8 @@ void SetDword(const char* keyPath, const char* name, DWORD value);
 struct StoredValue {
     bool present;
     DWORD type;
-    std::string bytes;
+    std::string bytes;  // as RegQueryValueExA hands them back: strings in the ANSI code page
+    std::string wide;   // as RegQueryValueExW hands them back: the stored bytes
 };
 StoredValue GetValue(const char* keyPath, const char* name);
 bool KeyExists(const char* keyPath);
@@ -48,18 +52,19 @@ void FailSet(const char* keyPath, const char* name, LONG error, int times = -1);
 int HandlesOpened();
 int HandlesOpen();
 
-// Every successful RegSetValueExA, in order.
+// Every successful RegSetValueExA and RegSetValueExW, in order, with the bytes as the program passed them.
 struct Write {
     std::string keyPath;
     std::string name;
     DWORD type;
     std::string bytes;
+    bool wide;  // written with RegSetValueExW
 };
 const std::vector<Write>& Writes();
 
 // One line for every registry call and message box, in order, e.g.
 // "open HKCU\\...\\Accounts 0x20019 -> 0", "query Account Name -> 0", "set POP3 Server -> 5",
-// "enum 3 -> 259", "close HKCU\\...", "box Atenci\xF3n".
+// "enum 3 -> 259", "close HKCU\\...", "box Atenci\xF3n"; the W functions log "queryW" and "setW".
 const std::vector<std::string>& Calls();
 
 // Misuse of the operations that Windows would reject or that breaks an ownership rule (closing a key

@@ -19,6 +19,9 @@ typedef int BOOL;
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef char16_t WCHAR;  // a UTF-16 code unit, as on Windows
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD REGSAM;
@@ -42,6 +45,7 @@ typedef struct _FILETIME {
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_BAD_PATHNAME 161L
@@ -50,6 +54,7 @@ typedef struct _FILETIME {
 #define ERROR_BADDB 1009L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_REGISTRY_IO_FAILED 1016L
+#define ERROR_UNSUPPORTED_TYPE 1630L
 
 #define REG_NONE 0
 #define REG_SZ 1
@@ -93,6 +98,8 @@ typedef struct _FILETIME {
 #define IDYES 6
 #define IDNO 7
 
+#define CP_ACP 0
+
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_STRING 0x00000400
@@ -104,9 +111,15 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
                           LPSTR lpClass, LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime);
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                              LPDWORD lpcbData);
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData);
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData);
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                            DWORD cbData);
 LONG WINAPI RegCloseKey(HKEY hKey);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
                             DWORD nSize, void* Arguments);

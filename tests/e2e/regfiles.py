@@ -15,18 +15,29 @@ class Dword(int):
     """A REG_DWORD value."""
 
 
+class Binary(bytes):
+    """A REG_BINARY value, written as a `hex:` line."""
+
+
+def text(value):
+    """A text of an Outlook profile: UTF-16LE with its NUL character, as REG_BINARY."""
+    return Binary(value.encode("utf-16-le") + b"\0\0")
+
+
 def _quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 def regedit4(keys):
-    """REGEDIT4 text for {full key path: {value name: Sz | Unterminated | Dword}}."""
+    """REGEDIT4 text for {full key path: {value name: Sz | Unterminated | Dword | Binary}}."""
     lines = ["REGEDIT4", ""]
     for key, values in keys.items():
         lines.append(f"[{key}]")
         for name, value in values.items():
             if isinstance(value, Dword):
                 data = f"dword:{int(value):08x}"
+            elif isinstance(value, Binary):
+                data = "hex:" + ",".join(f"{b:02x}" for b in value)
             else:
                 data = _quoted(value)
             lines.append(f"{_quoted(name)}={data}")

@@ -1,6 +1,6 @@
 # The end-to-end scenarios: the accounts each one imports, the answer given, and what must follow: the
 # boxes in order and every registry value that changes (all others must stay exactly as they were).
-from regfiles import Dword, Sz, Unterminated
+from regfiles import Dword, Sz, Unterminated, text
 
 HKCU = "HKEY_CURRENT_USER\\"
 HKLM = "HKEY_LOCAL_MACHINE\\"
@@ -8,6 +8,20 @@ MANAGER = r"Software\Microsoft\Internet Account Manager"
 FIRST_STORE = HKCU + MANAGER + r"\Accounts"
 OUTLOOK_PATH = r"Software\Microsoft\Office\Outlook\OMI Account Manager"
 SECOND_STORE = HKCU + OUTLOOK_PATH + r"\Accounts"
+IDENTITIES = HKCU + "Identities"
+IDENTITY = IDENTITIES + r"\{8F2C4A10-77D1-4B9A-A2E3-6C5D4E3F2A10}"
+IDENTITY_STORE = IDENTITY + r"\Software\Microsoft\Internet Account Manager\Accounts"
+# The roots of the mail profiles of Outlook 2002 and later, in the order they are walked.
+PROFILE_ROOTS = {
+    "2010": HKCU + r"Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem\Profiles",
+    "9x": HKCU + r"Software\Microsoft\Windows Messaging Subsystem\Profiles",
+    "2013": HKCU + r"Software\Microsoft\Office\15.0\Outlook\Profiles",
+    "2016": HKCU + r"Software\Microsoft\Office\16.0\Outlook\Profiles",
+}
+
+
+def profile_store(root, profile="Outlook"):
+    return f"{PROFILE_ROOTS[root]}\\{profile}\\9375CFF0413111d3B88A00104B2A6676"
 
 CAPTION = "Atención"
 QUESTION = (CAPTION, "¿Desea modificar las cuentas de correo de Vireska de Outlook y Outlook Express?\n"
@@ -39,6 +53,26 @@ def rewritten(domain, user="usuario", smtp=True):
     if smtp:
         changes.update({"SMTP Server": ("sz", "smtp." + domain), "SMTP Use Sicily": ("dword", 2)})
     return {k: v for k, v in changes.items() if v}
+
+
+def profile_account(name, address, pop3="pop.old.net", user="usuario", smtp="smtp.old.net", **more):
+    """The values of one POP3 account of an Outlook profile, texts as UTF-16 REG_BINARY; None leaves one out."""
+    values = {"Account Name": name, "Email": address, "POP3 Server": pop3, "POP3 User": user, "SMTP Server": smtp,
+              **more}
+    return {k: (text(v) if type(v) is str else v) for k, v in values.items() if v is not None}
+
+
+def profile_rewritten(domain, user=None, smtp=True, kind="hex(3)"):
+    """The values a hosted profile account ends with, each text in the type it had (REG_BINARY by default)."""
+    def stored(value):
+        return (kind, value.encode("utf-16-le") + b"\0\0") if kind == "hex(3)" else (kind, value)
+    changes = {"POP3 Server": stored("pop3." + domain)}
+    if user:
+        changes["POP3 User"] = stored(user)
+    if smtp:
+        changes.update({"SMTP Server": stored("smtp." + domain), "SMTP Use Auth": ("dword", 1),
+                        "SMTP Auth Method": ("dword", 0)})
+    return changes
 
 
 class Store:
@@ -141,6 +175,47 @@ SAME = Store(FIRST_STORE, [
      [notice("Una vez")]),
 ])
 
+# Outlook Express 5 and 6: the accounts of one identity; another identity has no store of its own.
+IDENTITY_ROWS = Store(IDENTITY_STORE, [
+    ("00000001", account("Identidad Ana", "ana@naricantec.es", user="ana"),
+     rewritten("naricantec.es", user="ana.naricantec.es"), [notice("Identidad Ana")]),
+    ("00000002", account("Identidad ajena", "pepe@example.com"), {}, []),
+])
+IDENTITY_KEYS = {IDENTITIES: {"Default User ID": Sz("{8F2C4A10-77D1-4B9A-A2E3-6C5D4E3F2A10}")},
+                 IDENTITIES + r"\{1A7C0D3E-5B2F-4E11-9C44-0A1B2C3D4E5F}": {"Username": Sz("Otra identidad")}}
+# Outlook 2002-2010: a profile under the Windows Messaging Subsystem root, one account with Outlook's REG_BINARY
+# texts and one with REG_SZ texts, each kept in its type.
+PROFILE_2010 = Store(profile_store("2010"), [
+    ("00000001", profile_account("Oficina 2010", "oficina@naricantec.es"),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Oficina 2010")]),
+    ("00000002", {"Account Name": Sz("Texto REG_SZ"), "Email": Sz("sz@Naricantec.es"), "POP3 Server": Sz("pop.old.net"),
+                  "POP3 User": Sz("sz"), "SMTP Server": Sz("smtp.old.net")},
+     profile_rewritten("Naricantec.es", user="sz.Naricantec.es", kind="sz"), [notice("Texto REG_SZ")]),
+])
+# Outlook 2016 and later: a user name outside Latin-1, which must come back exactly; no SMTP Server; an IMAP
+# account and one of another domain, both untouched; a name the ANSI code page lacks letters of, which Wine's
+# conversion shows with the nearest letters.
+PROFILE_2016 = Store(profile_store("2016"), [
+    ("00000001", profile_account("Luc\u00eda Nowak", "lucja@Valelangrupo.com", user="\u0141ucja"),
+     profile_rewritten("Valelangrupo.com", user="\u0141ucja.Valelangrupo.com"), [notice("Luc\u00eda Nowak")]),
+    ("00000002", profile_account("Sin SMTP 2016", "sinsmtp@naricantec.es", smtp=None),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es", smtp=False), [notice("Sin SMTP 2016")]),
+    ("00000003", {"Account Name": text("IMAP"), "Email": text("imap@naricantec.es"), "IMAP Server": text("imap.old.net"),
+                  "IMAP User": text("imap"), "SMTP Server": text("smtp.old.net")}, {}, []),
+    ("00000004", profile_account("Ajena 2016", "pepe@example.com"), {}, []),
+    ("00000005", profile_account("Zo\u00eb \u0141\u0119cka", "zoe@naricantec.es"),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Zo\u00eb Lecka")]),
+])
+# One hosted account in each of the other profile roots, for the walk of every store at once.
+PROFILE_9X = Store(profile_store("9x"), [
+    ("00000001", profile_account("Perfil 98", "p98@naricantec.es"),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Perfil 98")]),
+])
+PROFILE_2013 = Store(profile_store("2013", "Trabajo"), [
+    ("00000001", profile_account("Perfil 2013", "p2013@naricantec.es"),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Perfil 2013")]),
+])
+
 SCENARIOS = [
     Scenario("mixed_accounts", [MIXED_FIRST, MIXED_SECOND], ["yes"], POINTER),
     Scenario("answer_no", [MIXED_FIRST, MIXED_SECOND], ["no"], POINTER),
@@ -149,4 +224,10 @@ SCENARIOS = [
     Scenario("pointer_names_first_store", [SAME], ["yes"],
              {HKLM + MANAGER: {"Outlook": Sz(r"SOFTWARE\microsoft\Internet Account Manager")}}),
     Scenario("second_run_changes_nothing", [MIXED_FIRST, MIXED_SECOND], ["yes", "yes"], POINTER),
+    Scenario("identity", [IDENTITY_ROWS], ["yes"], IDENTITY_KEYS),
+    Scenario("outlook_2010_profile", [PROFILE_2010], ["yes"]),
+    Scenario("outlook_2016_profile", [PROFILE_2016], ["yes"]),
+    # Every kind of store at once: the notices follow the walk, and a second run changes nothing.
+    Scenario("all_stores", [SAME, SOLO, IDENTITY_ROWS, PROFILE_2010, PROFILE_9X, PROFILE_2013, PROFILE_2016],
+             ["yes", "yes"], {**POINTER, **IDENTITY_KEYS}),
 ]

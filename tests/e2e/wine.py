@@ -10,9 +10,12 @@ import regfiles
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 TEMPLATE_STAMP = "vireska-template"
-# The keys the account stores and the pointer to the second store live under, in the tests and the demo.
+# The keys every account store and the pointer to the second store live under, in the tests and the demo.
 STORE_PARENTS = (r"HKEY_CURRENT_USER\Software\Microsoft\Internet Account Manager",
                  r"HKEY_CURRENT_USER\Software\Microsoft\Office",
+                 r"HKEY_CURRENT_USER\Identities",
+                 r"HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem",
+                 r"HKEY_CURRENT_USER\Software\Microsoft\Windows Messaging Subsystem",
                  r"HKEY_LOCAL_MACHINE\Software\Microsoft\Internet Account Manager")
 
 

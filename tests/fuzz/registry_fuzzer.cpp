@@ -1,11 +1,13 @@
-// libFuzzer target: builds a random registry in the stand-in from the input (both stores, the pointer, random
-// accounts, value types and lengths, injected failures), runs the whole program twice answering Yes, and
-// checks the rules every run must keep. A broken rule prints what broke and aborts.
+// libFuzzer target: builds a random registry in the stand-in from the input (the Outlook Express store, the
+// pointer and its store, identities, Outlook profiles; random accounts, value types and lengths, injected
+// failures), runs the whole program twice answering Yes, and checks the rules every run must keep. A broken
+// rule prints what broke and aborts.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,10 +21,31 @@ namespace {
 const std::string kFirstStore = "HKCU\\Software\\Microsoft\\Internet Account Manager\\Accounts";
 const std::string kManager = "HKLM\\Software\\Microsoft\\Internet Account Manager";
 const std::string kOutlookPath = "Software\\Microsoft\\Office\\Outlook\\OMI Account Manager";
+const std::string kIdentities = "HKCU\\Identities";
+const std::string kIdentityStore = "Software\\Microsoft\\Internet Account Manager\\Accounts";
+const std::string kProfileStore = "9375CFF0413111d3B88A00104B2A6676";
+const char* const kProfileRoots[] = {
+    "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+    "HKCU\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles",
+    "HKCU\\Software\\Microsoft\\Office\\15.0\\Outlook\\Profiles",
+    "HKCU\\Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles",
+};
 const std::string kCaption = "Atenci\xF3n";
 const std::string kNoticeStart = "Se ha actualizado correctamente la cuenta ";
-const char* const kValueNames[] = {"Account Name", "SMTP Email Address", "POP3 Server",
-                                   "POP3 User Name", "SMTP Server", "SMTP Use Sicily"};
+
+// The value names of each account format, in the order: name, address, POP3 server, POP3 user, SMTP server,
+// then the sending side's DWORDs.
+struct Format {
+    bool wide;
+    std::vector<const char*> names;
+    std::vector<std::pair<const char*, DWORD>> auth;
+};
+const Format kAnsi = {false, {"Account Name", "SMTP Email Address", "POP3 Server", "POP3 User Name", "SMTP Server",
+                              "SMTP Use Sicily"}, {{"SMTP Use Sicily", 2}}};
+const Format kProfile = {true, {"Account Name", "Email", "POP3 Server", "POP3 User", "SMTP Server", "SMTP Use Auth",
+                                "SMTP Auth Method"}, {{"SMTP Use Auth", 1}, {"SMTP Auth Method", 0}}};
+const char* const kValueNames[] = {"Account Name", "SMTP Email Address", "Email", "POP3 Server", "POP3 User Name",
+                                   "POP3 User", "SMTP Server", "SMTP Use Sicily", "SMTP Use Auth", "SMTP Auth Method"};
 const char* const kErrorCaptions[] = {"Error configurando POP3", "Error leyendo el nombre de cuenta",
                                       "Error escribiendo el nombre de cuenta", "Error configurando SMTP Server",
                                       "Error configurando autenticaci\xF3n SMTP"};
@@ -125,28 +148,123 @@ void StoreValue(FuzzedDataProvider& in, const std::string& key, const char* name
     standin::SetValue(key.c_str(), name, type, text.data(), text.size());
 }
 
+// ---- UTF-16 texts ----
+
+typedef std::u16string Units;  // an account's text: UTF-16 units, or the bytes of an ANSI text widened
+
+Units Widen(const std::string& bytes)
+{
+    Units units;
+    for (unsigned char byte : bytes) units += (char16_t)byte;
+    return units;
+}
+std::string Narrow(const Units& units)  // an ANSI text's bytes back
+{
+    std::string bytes;
+    for (char16_t unit : units) bytes += (char)unit;
+    return bytes;
+}
+std::string Utf16(const Units& units)
+{
+    std::string bytes;
+    for (char16_t unit : units) bytes += std::string{(char)(unit & 0xFF), (char)(unit >> 8)};
+    return bytes;
+}
+Units FromUtf16(const std::string& bytes)
+{
+    Units units;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) units += (char16_t)((unsigned char)bytes[i] | (unsigned char)bytes[i + 1] << 8);
+    return units;
+}
+std::string Show(const Units& units)
+{
+    std::string text;
+    for (char16_t unit : units) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "\\u%04x", (unsigned)unit);
+        text += unit >= 0x20 && unit < 0x7F ? std::string(1, (char)unit) : std::string(hex);
+    }
+    return text;
+}
+
+// A text for a profile: the ANSI choices widened, here and there a character beyond Latin-1 (a letter, one
+// whose low byte is an ASCII letter, a CJK character, half a surrogate pair).
+Units WideText(FuzzedDataProvider& in, const std::string& ansi)
+{
+    Units text = Widen(ansi);
+    int changes = in.ConsumeIntegralInRange(0, 3);
+    for (int i = 0; i < changes && !text.empty(); ++i) {
+        text[in.ConsumeIntegralInRange<size_t>(0, text.size() - 1)] =
+            in.PickValueInArray({u'\u0141', u'\u016F', u'\u4E2D', u'\u00ED', (char16_t)0xD83D, u'\u0161'});
+    }
+    return text;
+}
+
+// Stores a profile text as Outlook does (REG_BINARY) or in another type and form: with its NUL character,
+// without it, with one inside, or with an odd byte count.
+void StoreWideValue(FuzzedDataProvider& in, const std::string& key, const char* name, const Units& text)
+{
+    DWORD type = REG_BINARY;
+    switch (in.ConsumeIntegralInRange(0, 9)) {
+    case 0: case 1: type = REG_SZ; break;
+    case 2: type = REG_EXPAND_SZ; break;
+    case 3: type = REG_DWORD; break;
+    default: break;
+    }
+    std::string bytes = Utf16(text);
+    switch (in.ConsumeIntegralInRange(0, 7)) {
+    case 0: break;                                          // no NUL character
+    case 1: bytes.insert(bytes.size() / 2 & ~(size_t)1, 2, '\0'); bytes += std::string(2, '\0'); break;
+    case 2: bytes += std::string(2, '\0'); bytes += 'x'; break;  // odd byte count
+    case 3: bytes += '\0'; break;                           // half a NUL character
+    default: bytes += std::string(2, '\0');
+    }
+    if (type == REG_DWORD) bytes = bytes.substr(0, 4);
+    standin::SetValueW(key.c_str(), name, type, bytes.data(), bytes.size());
+}
+
 struct Account {
     std::string path;
+    const Format* format;
     std::string before;  // Dump() of the key before the first run
     bool mayChange;      // its address and POP3 server are readable and the domain is listed
-    std::string domain;
-    std::string userName;  // text of "POP3 User Name" before the run, up to its first NUL
+    Units domain;
+    Units userName;  // text of the POP3 user name before the run, up to its first NUL
     bool smtpReadable;
     bool faulted;  // an injected failure or a refused access touches it
+    std::map<std::string, DWORD> types;  // the type of each text value before the run
 };
 
-// What the program can read of a stored value: its text, if it fits a 260-byte buffer with its terminator.
-bool ReadableText(const std::string& key, const char* name, std::string* text)
+// What the program can read of a stored value, in the account's format: an ANSI text that fits a 260-byte
+// buffer with its terminator; a REG_BINARY or REG_SZ UTF-16 text of an even byte count with a NUL character
+// within 260 units.
+bool ReadableText(const Account& account, const char* name, Units* text)
 {
-    standin::StoredValue value = standin::GetValue(key.c_str(), name);
-    if (!value.present || value.bytes.size() > 260) return false;
-    size_t nul = value.bytes.find('\0');
-    if (nul == std::string::npos && value.bytes.size() == 260) return false;
-    *text = value.bytes.substr(0, nul);
+    standin::StoredValue value = standin::GetValue(account.path.c_str(), name);
+    if (!value.present) return false;
+    if (!account.format->wide) {
+        if (value.bytes.size() > 260) return false;
+        size_t nul = value.bytes.find('\0');
+        if (nul == std::string::npos && value.bytes.size() == 260) return false;
+        *text = Widen(value.bytes.substr(0, nul));
+        return true;
+    }
+    if ((value.type != REG_BINARY && value.type != REG_SZ) || value.wide.size() > 520 || value.wide.size() % 2) return false;
+    Units units = FromUtf16(value.wide);
+    size_t nul = units.find(u'\0');
+    if (nul == Units::npos) return false;
+    *text = units.substr(0, nul);
     return true;
 }
 
-void AddAccounts(FuzzedDataProvider& in, const std::string& store, std::vector<Account>& accounts)
+bool IsListed(const Units& domain)
+{
+    for (char16_t unit : domain)
+        if (unit >= 0x80) return false;
+    return IsListed(Narrow(domain));
+}
+
+void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format& format, std::vector<Account>& accounts)
 {
     int count = in.ConsumeIntegralInRange(0, 5);
     for (int i = 0; i < count; ++i) {
@@ -154,17 +272,32 @@ void AddAccounts(FuzzedDataProvider& in, const std::string& store, std::vector<A
         if (name.empty() || name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) continue;
         std::string key = store + "\\" + name;
         standin::CreateKey(key.c_str());
-        for (const char* value : kValueNames) {
+        for (size_t v = 0; v < format.names.size(); ++v) {
+            const char* value = format.names[v];
             if (in.ConsumeIntegralInRange(0, 5) == 0) continue;  // missing
-            bool address = strcmp(value, "SMTP Email Address") == 0;
-            if (strcmp(value, "SMTP Use Sicily") == 0 && in.ConsumeBool()) {
+            if (v >= 5 && in.ConsumeBool()) {
                 standin::SetDword(key.c_str(), value, in.ConsumeIntegral<DWORD>());
+                continue;
+            }
+            std::string text = v == 1 ? Address(in) : Text(in, 280);
+            // Now and then a value in the other format's way, which the program must not take for its own.
+            if (format.wide != (in.ConsumeIntegralInRange(0, 9) == 0)) {
+                StoreWideValue(in, key, value, WideText(in, text));
             } else {
-                StoreValue(in, key, value, address ? Address(in) : Text(in, 280));
+                StoreValue(in, key, value, text);
             }
         }
-        accounts.push_back({key, "", false, "", "", false, false});
+        accounts.push_back({key, &format, "", false, Units(), Units(), false, false, {}});
     }
+}
+
+// A random key name for an identity or a profile.
+std::string OwnerName(FuzzedDataProvider& in, int i)
+{
+    if (in.ConsumeBool()) return "{8F2C4A10-0000-4000-8000-00000000000" + std::to_string(i) + "}";
+    std::string name = in.ConsumeRandomLengthString(16);
+    if (name.empty() || name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) return "Outlook";
+    return name;
 }
 
 // Returns the keys a failure was injected into.
@@ -206,27 +339,43 @@ void CheckWrites(const std::vector<Account>& accounts)
         const Account* account = AccountAt(accounts, write.keyPath);
         Require(account != nullptr, "values are written to account keys only", where);
         Require(account->mayChange, "only an account with a hosted domain and a readable POP3 Server is written to", where);
-        const std::string& domain = account->domain;
-        if (write.type == REG_SZ) {
-            Require(!write.bytes.empty() && write.bytes.size() <= 260 && write.bytes.back() == '\0' &&
-                        write.bytes.find('\0') == write.bytes.size() - 1,
-                    "a string is written with at most 259 characters and its one NUL", where);
+        const Format& format = *account->format;
+        bool authSetting = false;
+        for (const auto& setting : format.auth) {
+            if (write.name != setting.first) continue;
+            authSetting = true;
+            Require(write.type == REG_DWORD && write.bytes == std::string{(char)setting.second, 0, 0, 0},
+                    "the authentication settings are their DWORDs", where);
+            Require(account->smtpReadable, "the sending side changes only with an SMTP Server", where);
         }
-        std::string text = write.bytes.substr(0, write.bytes.size() - 1);
-        if (write.name == "POP3 Server") {
-            Require(write.type == REG_SZ && text == "pop3." + domain, "POP3 Server is \"pop3.\" + the domain", where);
-        } else if (write.name == "SMTP Server") {
-            Require(write.type == REG_SZ && text == "smtp." + domain, "SMTP Server is \"smtp.\" + the domain", where);
-            Require(account->smtpReadable, "the sending side changes only with an SMTP Server", where);
-        } else if (write.name == "SMTP Use Sicily") {
-            Require(write.type == REG_DWORD && write.bytes == std::string("\x02\0\0\0", 4),
-                    "SMTP Use Sicily is DWORD 2", where);
-            Require(account->smtpReadable, "the sending side changes only with an SMTP Server", where);
-        } else if (write.name == "POP3 User Name") {
-            Require(write.type == REG_SZ && text == account->userName + "." + domain,
-                    "the user name is extended by \".\" + the domain", where + ": " + text);
+        if (authSetting) continue;
+
+        Units text;
+        if (format.wide) {
+            Units units = FromUtf16(write.bytes);
+            Require(write.wide && write.bytes.size() % 2 == 0 && units.size() <= 260 && !units.empty() &&
+                        units.find(u'\0') == units.size() - 1,
+                    "a profile text is UTF-16 with at most 259 characters and its one NUL character", where);
+            auto type = account->types.find(write.name);
+            Require(type != account->types.end() && write.type == type->second, "a profile text keeps its type", where);
+            text = units.substr(0, units.size() - 1);
         } else {
-            Broken("only the four settings are written", where);
+            Require(!write.wide && write.type == REG_SZ && !write.bytes.empty() && write.bytes.size() <= 260 &&
+                        write.bytes.find('\0') == write.bytes.size() - 1,
+                    "an ANSI string is written as REG_SZ with at most 259 characters and its one NUL", where);
+            text = Widen(write.bytes.substr(0, write.bytes.size() - 1));
+        }
+        const Units& domain = account->domain;
+        if (write.name == format.names[2]) {
+            Require(text == u"pop3." + domain, "POP3 Server is \"pop3.\" + the domain", where);
+        } else if (write.name == format.names[4]) {
+            Require(text == u"smtp." + domain, "SMTP Server is \"smtp.\" + the domain", where);
+            Require(account->smtpReadable, "the sending side changes only with an SMTP Server", where);
+        } else if (write.name == format.names[3]) {
+            Require(text == account->userName + u"." + domain, "the user name is extended by \".\" + the domain",
+                    where + ": " + Show(text));
+        } else {
+            Broken("only the account's settings are written", where);
         }
     }
 }
@@ -280,7 +429,7 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
             open = call.substr(5, call.size() - 5 - strlen(" 0x2001f -> 0"));
             Require(visited.insert(Lower(open)).second, "a run visits each account once", open);
             noticed = reported = changed = false;
-        } else if (StartsWith(call, "set ") && EndsWith(call, " -> 0")) {
+        } else if ((StartsWith(call, "set ") || StartsWith(call, "setW ")) && EndsWith(call, " -> 0")) {
             changed = true;
         } else if (!open.empty() && Lower(call) == Lower("close " + open + " -> 0")) {
             const Account* account = AccountAt(accounts, open);
@@ -325,7 +474,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (in.ConsumeBool()) {
         standin::CreateKey(kFirstStore.c_str());
         keys.push_back(kFirstStore);
-        AddAccounts(in, kFirstStore, accounts);
+        AddAccounts(in, kFirstStore, kAnsi, accounts);
     }
     std::string secondStore = "HKCU\\" + kOutlookPath + "\\Accounts";
     switch (in.ConsumeIntegralInRange(0, 6)) {
@@ -339,23 +488,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (in.ConsumeBool()) {
         standin::CreateKey(secondStore.c_str());
         keys.push_back(secondStore);
-        AddAccounts(in, secondStore, accounts);
+        AddAccounts(in, secondStore, kAnsi, accounts);
     }
     keys.push_back(kManager);
+
+    // Identities, then profiles under each root: an owner key, with or without its store.
+    struct Owners {
+        std::string parent;
+        std::string store;
+        const Format* format;
+    };
+    std::vector<Owners> places = {{kIdentities, kIdentityStore, &kAnsi}};
+    for (const char* root : kProfileRoots) places.push_back({root, kProfileStore, &kProfile});
+    for (const Owners& place : places) {
+        if (!in.ConsumeBool()) continue;
+        standin::CreateKey(place.parent.c_str());
+        keys.push_back(place.parent);
+        int owners = in.ConsumeIntegralInRange(0, 3);
+        for (int i = 0; i < owners; ++i) {
+            std::string owner = place.parent + "\\" + OwnerName(in, i);
+            standin::CreateKey(owner.c_str());
+            keys.push_back(owner);
+            if (in.ConsumeIntegralInRange(0, 4) == 0) continue;  // no store below it
+            std::string store = owner + "\\" + place.store;
+            standin::CreateKey(store.c_str());
+            keys.push_back(store);
+            AddAccounts(in, store, *place.format, accounts);
+        }
+    }
     for (const Account& account : accounts) keys.push_back(account.path);
     std::set<std::string> faulted = InjectFaults(in, keys);
 
     // What each account holds before the runs, and what the program may do with it.
     for (Account& account : accounts) {
+        const std::vector<const char*>& names = account.format->names;
         account.before = standin::Dump(account.path.c_str());
-        std::string address, server, smtp;
-        if (ReadableText(account.path, "SMTP Email Address", &address) &&
-            ReadableText(account.path, "POP3 Server", &server) && address.find('@') != std::string::npos) {
-            account.domain = address.substr(address.find('@') + 1);
+        Units address, server, smtp;
+        if (ReadableText(account, names[1], &address) && ReadableText(account, names[2], &server) &&
+            address.find(u'@') != Units::npos) {
+            account.domain = address.substr(address.find(u'@') + 1);
             account.mayChange = IsListed(account.domain);
         }
-        ReadableText(account.path, "POP3 User Name", &account.userName);
-        account.smtpReadable = ReadableText(account.path, "SMTP Server", &smtp);
+        ReadableText(account, names[3], &account.userName);
+        account.smtpReadable = ReadableText(account, names[4], &smtp);
+        for (size_t v = 2; v <= 4; ++v) account.types[names[v]] = standin::GetValue(account.path.c_str(), names[v]).type;
         // A failure injected into the account makes "may change" an upper bound only.
         account.faulted = faulted.count(account.path) > 0;
     }

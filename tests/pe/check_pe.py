@@ -20,13 +20,15 @@ SPANISH_SPAIN, WINDOWS_1252 = 0x0C0A, 1252
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 # What the logic calls, and so must import: a build that lost any of it is not the program.
 REQUIRED_IMPORTS = {
-    "advapi32.dll": {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegCloseKey"},
+    "advapi32.dll": {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegQueryValueExW", "RegSetValueExA",
+                     "RegSetValueExW", "RegCloseKey"},
     "user32.dll": {"MessageBoxA"},
-    "kernel32.dll": {"FormatMessageA"},
+    "kernel32.dll": {"FormatMessageA", "WideCharToMultiByte"},
 }
 # Everything the executable may import from KERNEL32: functions that Windows XP has. A new one must be
 # checked against XP before it is added here.
-XP_KERNEL32 = {"ExitProcess", "FormatMessageA", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA"}
+XP_KERNEL32 = {"ExitProcess", "FormatMessageA", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA",
+               "WideCharToMultiByte"}
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"

@@ -1,5 +1,8 @@
 // Tests of the walk of the account stores, as a table of registries and the keys the walk must open and
-// close, in order, with the access asked for and the result. Boxes show the walk reaches the update.
+// close, in order, with the access asked for and the result. Notices show the walk reaches the update with
+// each store's account format.
+#include <string.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +15,18 @@ namespace {
 #define MANAGER "HKLM\\Software\\Microsoft\\Internet Account Manager"
 #define OUTLOOK_PATH "Software\\Microsoft\\Office\\Outlook\\OMI Account Manager"
 #define SECOND_STORE "HKCU\\" OUTLOOK_PATH "\\Accounts"
+#define IDENTITIES "HKCU\\Identities"
+#define IDENTITY_STORE "Software\\Microsoft\\Internet Account Manager\\Accounts"
+#define PROFILE_STORE "9375CFF0413111d3B88A00104B2A6676"
+
+// The roots of the mail profiles, in the order they are walked: Outlook 2002-2010 on NT, the same on 98/Me,
+// 2013, 2016 and later.
+const char* const kProfileRoots[] = {
+    "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+    "HKCU\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles",
+    "HKCU\\Software\\Microsoft\\Office\\15.0\\Outlook\\Profiles",
+    "HKCU\\Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles",
+};
 
 typedef std::vector<std::string> Trace;
 
@@ -38,7 +53,26 @@ Trace Walked(const std::string& store, const std::vector<std::string>& accounts)
 Trace Missing(const std::string& store) { return {Open(store, "0x20019", 2)}; }
 // The machine-wide key opened only to read the pointer, and closed at once.
 Trace PointerRead() { return {Open(MANAGER, "0x1", 0), Close(MANAGER)}; }
-
+// An identity or a profile opened for reading, the store below it walked (or missing), and closed.
+Trace Owner(const std::string& key, const char* store, const std::vector<std::string>& accounts, bool hasStore = true)
+{
+    std::string path = key + "\\" + store;
+    return Trace{Open(key, "0x20019", 0)} + (hasStore ? Walked(path, accounts) : Missing(path)) + Trace{Close(key)};
+}
+// A parent key (the identities, a profile root) opened, its owners visited, and closed.
+Trace Parent(const std::string& key, const Trace& owners) { return Trace{Open(key, "0x20019", 0)} + owners + Trace{Close(key)}; }
+// The profile roots from index `first` up to `end`, all missing.
+Trace RootsMissing(size_t first, size_t end)
+{
+    Trace trace;
+    for (size_t i = first; i < end; ++i) trace = trace + Missing(kProfileRoots[i]);
+    return trace;
+}
+// The stores after the first two, none of them present: the identities, then the four profile roots.
+Trace NoLaterStores()
+{
+    return Missing(IDENTITIES) + RootsMissing(0, 4);
+}
 // The opens and closes of the last run, in order.
 Trace KeyTrace()
 {
@@ -63,6 +97,16 @@ void BothStores()
 // A pointer path of exactly `length` characters.
 std::string PathOf(size_t length) { return "Software\\" + Repeat('p', length - 9); }
 
+std::string ProfileKey(size_t root, const char* profile) { return std::string(kProfileRoots[root]) + "\\" + profile; }
+// A profile with one account under the root of index `root`: alone in the registry, and how it is walked.
+void OneProfile(size_t root) { Accounts((ProfileKey(root, "Outlook") + "\\" PROFILE_STORE).c_str(), {"00000001"}); }
+Trace OneProfileWalked(size_t root)
+{
+    return Missing(FIRST_STORE) + Trace{Open(MANAGER, "0x1", 2)} + Missing(IDENTITIES) + RootsMissing(0, root) +
+           Parent(kProfileRoots[root], Owner(ProfileKey(root, "Outlook"), PROFILE_STORE, {"00000001"})) +
+           RootsMissing(root + 1, 4);
+}
+
 const Trace kBothStores = Walked(FIRST_STORE, {"00000001", "00000002"}) + PointerRead() +
                           Walked(SECOND_STORE, {"00000001"});
 const Trace kFirstOnly = Walked(FIRST_STORE, {"00000001", "00000002"}) + PointerRead();
@@ -71,7 +115,28 @@ struct WalkCase {
     const char* what;
     std::function<void()> setup;
     Trace expected;
+    Trace later = NoLaterStores();  // what follows `expected`: by default, no identities and no profiles
 };
+
+const std::string kIdentityA = IDENTITIES "\\{1A7C0D3E-5B2F-4E11-9C44-0A1B2C3D4E5F}";
+const std::string kIdentityB = IDENTITIES "\\{8F2C4A10-77D1-4B9A-A2E3-6C5D4E3F2A10}";
+const std::string kIdentityC = IDENTITIES "\\{C3D2E1F0-0000-4000-8000-00000000000C}";
+void Identity(const std::string& key, std::initializer_list<const char*> accounts)
+{
+    standin::CreateKey(key.c_str());
+    Accounts((key + "\\" IDENTITY_STORE).c_str(), accounts);
+}
+// Three identities: A with two accounts, B without an account store, C with one account.
+void ThreeIdentities()
+{
+    Identity(kIdentityA, {"00000001", "00000002"});
+    standin::CreateKey((kIdentityB + "\\Software").c_str());
+    Identity(kIdentityC, {"00000001"});
+}
+const Trace kNoFirstTwo = Missing(FIRST_STORE) + Trace{Open(MANAGER, "0x1", 2)};
+const Trace kIdentityAWalked = Owner(kIdentityA, IDENTITY_STORE, {"00000001", "00000002"});
+const Trace kIdentityBWalked = Owner(kIdentityB, IDENTITY_STORE, {}, false);
+const Trace kIdentityCWalked = Owner(kIdentityC, IDENTITY_STORE, {"00000001"});
 
 const WalkCase kWalkCases[] = {
     {"both stores, first then second", BothStores, kBothStores},
@@ -121,6 +186,74 @@ const WalkCase kWalkCases[] = {
          standin::Grant(FIRST_STORE "\\00000002", KEY_ALL_ACCESS);
      },
      kBothStores},
+    // Outlook Express identities: each identity's own store, after the first two stores.
+    {"identities after the first two stores, in enumeration order",
+     [] { BothStores(); ThreeIdentities(); },
+     kBothStores + Parent(IDENTITIES, kIdentityAWalked + kIdentityBWalked + kIdentityCWalked) + RootsMissing(0, 4),
+     {}},
+    {"identity key refused: the next one is walked",
+     [] { ThreeIdentities(); standin::FailOpen(kIdentityA.c_str(), ERROR_ACCESS_DENIED); },
+     kNoFirstTwo + Parent(IDENTITIES, Trace{Open(kIdentityA, "0x20019", 5)} + kIdentityBWalked + kIdentityCWalked) +
+         RootsMissing(0, 4),
+     {}},
+    {"identity store refused: the next one is walked",
+     [] { ThreeIdentities(); standin::FailOpen((kIdentityA + "\\" IDENTITY_STORE).c_str(), ERROR_ACCESS_DENIED); },
+     kNoFirstTwo +
+         Parent(IDENTITIES, Trace{Open(kIdentityA, "0x20019", 0), Open(kIdentityA + "\\" IDENTITY_STORE, "0x20019", 5),
+                                  Close(kIdentityA)} +
+                                kIdentityBWalked + kIdentityCWalked) +
+         RootsMissing(0, 4),
+     {}},
+    {"enumeration error ends the identities' walk only",
+     [] { ThreeIdentities(); OneProfile(3); standin::FailEnum(IDENTITIES, 1, ERROR_BADDB); },
+     kNoFirstTwo + Parent(IDENTITIES, kIdentityAWalked) + RootsMissing(0, 3) +
+         Parent(kProfileRoots[3], Owner(ProfileKey(3, "Outlook"), PROFILE_STORE, {"00000001"})),
+     {}},
+    {"identities without sub-keys", [] { standin::CreateKey(IDENTITIES); },
+     kNoFirstTwo + Parent(IDENTITIES, {}) + RootsMissing(0, 4), {}},
+    {"identities readable only", [] { ThreeIdentities(); standin::Grant(IDENTITIES, KEY_READ); },
+     kNoFirstTwo + Parent(IDENTITIES, Trace{Open(kIdentityA, "0x20019", 0), Open(kIdentityA + "\\" IDENTITY_STORE, "0x20019", 0),
+                                       Open(kIdentityA + "\\" IDENTITY_STORE "\\00000001", "0x2001f", 5),
+                                       Open(kIdentityA + "\\" IDENTITY_STORE "\\00000002", "0x2001f", 5),
+                                       Close(kIdentityA + "\\" IDENTITY_STORE), Close(kIdentityA)} +
+                                          kIdentityBWalked +
+                                          Trace{Open(kIdentityC, "0x20019", 0),
+                                                Open(kIdentityC + "\\" IDENTITY_STORE, "0x20019", 0),
+                                                Open(kIdentityC + "\\" IDENTITY_STORE "\\00000001", "0x2001f", 5),
+                                                Close(kIdentityC + "\\" IDENTITY_STORE), Close(kIdentityC)}) +
+         RootsMissing(0, 4),
+     {}},
+    // Outlook profiles: each root alone, then several profiles under one root.
+    {"profile of Outlook 2002-2010 on NT", [] { OneProfile(0); }, OneProfileWalked(0), {}},
+    {"profile of Outlook 2002-2010 on 98 and Me", [] { OneProfile(1); }, OneProfileWalked(1), {}},
+    {"profile of Outlook 2013", [] { OneProfile(2); }, OneProfileWalked(2), {}},
+    {"profile of Outlook 2016 and later", [] { OneProfile(3); }, OneProfileWalked(3), {}},
+    {"profiles in enumeration order, one without an account store",
+     [] {
+         Accounts((ProfileKey(3, "Trabajo") + "\\" PROFILE_STORE).c_str(), {"00000001", "00000002"});
+         standin::CreateKey(ProfileKey(3, "Casa").c_str());
+         Accounts((ProfileKey(3, "Outlook") + "\\" PROFILE_STORE).c_str(), {"00000003"});
+     },
+     kNoFirstTwo + Missing(IDENTITIES) + RootsMissing(0, 3) +
+         Parent(kProfileRoots[3], Owner(ProfileKey(3, "Casa"), PROFILE_STORE, {}, false) +
+                                      Owner(ProfileKey(3, "Outlook"), PROFILE_STORE, {"00000003"}) +
+                                      Owner(ProfileKey(3, "Trabajo"), PROFILE_STORE, {"00000001", "00000002"})),
+     {}},
+    {"profile root refused", [] { OneProfile(3); standin::FailOpen(kProfileRoots[3], ERROR_ACCESS_DENIED); },
+     kNoFirstTwo + Missing(IDENTITIES) + RootsMissing(0, 3) + Trace{Open(kProfileRoots[3], "0x20019", 5)}, {}},
+    {"every kind of store at once, in walk order",
+     [] {
+         BothStores();
+         ThreeIdentities();
+         for (size_t root = 0; root < 4; ++root) OneProfile(root);
+     },
+     [] {
+         Trace trace = kBothStores + Parent(IDENTITIES, kIdentityAWalked + kIdentityBWalked + kIdentityCWalked);
+         for (size_t root = 0; root < 4; ++root)
+             trace = trace + Parent(kProfileRoots[root], Owner(ProfileKey(root, "Outlook"), PROFILE_STORE, {"00000001"}));
+         return trace;
+     }(),
+     {}},
 };
 
 void PrintTo(const WalkCase& c, std::ostream* out) { *out << c.what; }
@@ -132,7 +265,7 @@ TEST_P(AccountStores, OpensAndClosesInOrder)
 {
     GetParam().setup();
     UpdateAllStores();
-    EXPECT_EQ(KeyTrace(), GetParam().expected);
+    EXPECT_EQ(KeyTrace(), GetParam().expected + GetParam().later);
     EXPECT_TRUE(standin::Writes().empty()) << "accounts without values are only read";
     EXPECT_TRUE(standin::Boxes().empty()) << "the walk itself is silent";
 }
@@ -140,19 +273,43 @@ TEST_P(AccountStores, OpensAndClosesInOrder)
 INSTANTIATE_TEST_SUITE_P(Walks, AccountStores, ::testing::ValuesIn(kWalkCases),
                          CaseName());
 
-// Accounts of a hosted domain in both stores are updated, those of the first store first.
-TEST_F(AccountStoresUpdate, BothStoresInStoreOrder)
+// A hosted account in every kind of store is updated in its own format, and the notices follow the walk.
+TEST_F(AccountStoresUpdate, EveryStoreInWalkOrder)
 {
     BothStores();
-    const char* accounts[] = {FIRST_STORE "\\00000002", SECOND_STORE "\\00000001"};
-    const char* names[] = {"Casa", "Oficina"};
-    for (int i = 0; i < 2; ++i) StoreHostedAccount(accounts[i], names[i]);
+    ThreeIdentities();
+    for (size_t root = 0; root < 4; ++root) OneProfile(root);
+    const std::string ansi[][2] = {{FIRST_STORE "\\00000002", "Casa"},
+                                   {SECOND_STORE "\\00000001", "Oficina"},
+                                   {kIdentityA + "\\" IDENTITY_STORE "\\00000001", "Identidad A"},
+                                   {kIdentityC + "\\" IDENTITY_STORE "\\00000001", "Identidad C"}};
+    for (const auto& account : ansi) StoreHostedAccount(account[0].c_str(), account[1].c_str());
+    const char* const profiles[] = {"Perfil NT", "Perfil 98", "Perfil 2013", "Perfil 2016"};
+    for (size_t root = 0; root < 4; ++root) {
+        std::u16string name(profiles[root], profiles[root] + strlen(profiles[root]));
+        StoreHostedProfileAccount((ProfileKey(root, "Outlook") + "\\" PROFILE_STORE "\\00000001").c_str(), name);
+    }
+
     UpdateAllStores();
-    ASSERT_EQ(standin::Boxes().size(), 2u);
-    EXPECT_EQ(standin::Boxes()[0].text, "Se ha actualizado correctamente la cuenta Casa.");
-    EXPECT_EQ(standin::Boxes()[1].text, "Se ha actualizado correctamente la cuenta Oficina.");
-    for (const char* account : accounts)
-        EXPECT_EQ(standin::GetValue(account, "POP3 Server").bytes, Sz("pop3.naricantec.es")) << account;
+
+    std::vector<std::string> notices;
+    for (const standin::Box& box : standin::Boxes()) notices.push_back(box.text);
+    const std::string start = "Se ha actualizado correctamente la cuenta ";
+    EXPECT_EQ(notices, (std::vector<std::string>{start + "Casa.", start + "Oficina.", start + "Identidad A.",
+                                                 start + "Identidad C.", start + "Perfil NT.", start + "Perfil 98.",
+                                                 start + "Perfil 2013.", start + "Perfil 2016."}));
+    for (const auto& account : ansi) {
+        standin::StoredValue user = standin::GetValue(account[0].c_str(), "POP3 User Name");
+        EXPECT_EQ(user.type, (DWORD)REG_SZ) << account[0];
+        EXPECT_EQ(user.bytes, Sz("ana.naricantec.es")) << account[0];
+        EXPECT_EQ(standin::GetValue(account[0].c_str(), "SMTP Use Sicily").present, false) << "no SMTP Server";
+    }
+    for (size_t root = 0; root < 4; ++root) {
+        std::string account = ProfileKey(root, "Outlook") + "\\" PROFILE_STORE "\\00000001";
+        standin::StoredValue user = standin::GetValue(account.c_str(), "POP3 User");
+        EXPECT_EQ(user.type, (DWORD)REG_BINARY) << account;
+        EXPECT_EQ(user.wide, U16z(u"ana.naricantec.es")) << account;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Tests of the account update, as tables of accounts: values before, values expected to change, and the
-// boxes expected in order. Every value not expected to change must be byte-identical afterwards.
+// Tests of the account update, as tables of accounts in either format (ANSI strings of Outlook Express, UTF-16
+// text of an Outlook profile): values before, values expected to change, and the boxes expected in order.
+// Every value not expected to change must be byte-identical afterwards.
 #include <string.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@ namespace {
 
 const char kAccount[] = FIRST_STORE "\\00000001";
 const char kDomain[] = "fontaneria-delinon.com";
+const std::u16string kDomainW = u"fontaneria-delinon.com";
+const std::u16string kAddressW = u"juan@fontaneria-delinon.com";
 
 const char kName[] = "Account Name";
 const char kAddress[] = "SMTP Email Address";
@@ -20,15 +23,26 @@ const char kPop3[] = "POP3 Server";
 const char kUser[] = "POP3 User Name";
 const char kSmtp[] = "SMTP Server";
 const char kSicily[] = "SMTP Use Sicily";
+// The profile format's own names.
+const char kEmail[] = "Email";
+const char kPUser[] = "POP3 User";
+const char kUseAuth[] = "SMTP Use Auth";
+const char kAuthMethod[] = "SMTP Auth Method";
+const AccountFormat* const kProfile = &kProfileAccountFormat;
 
 struct Val {
     std::string name;
     DWORD type;
     std::string bytes;
+    bool wide;  // stored as RegSetValueExW would: exact bytes
 };
-Val S(const char* name, const std::string& text) { return Val{name, REG_SZ, Sz(text)}; }
-Val Raw(const char* name, const std::string& bytes, DWORD type = REG_SZ) { return Val{name, type, bytes}; }
-Val D(const char* name, DWORD value) { return Val{name, REG_DWORD, Dw(value)}; }
+Val S(const char* name, const std::string& text) { return Val{name, REG_SZ, Sz(text), false}; }
+Val Raw(const char* name, const std::string& bytes, DWORD type = REG_SZ) { return Val{name, type, bytes, false}; }
+Val D(const char* name, DWORD value) { return Val{name, REG_DWORD, Dw(value), false}; }
+// Profile text: UTF-16 with its NUL character, as REG_BINARY (Outlook's way) or REG_SZ; or any exact bytes.
+Val B(const char* name, const std::u16string& text) { return Val{name, REG_BINARY, U16(text + u'\0'), true}; }
+Val WS(const char* name, const std::u16string& text) { return Val{name, REG_SZ, U16(text + u'\0'), true}; }
+Val WRaw(const char* name, const std::string& bytes, DWORD type = REG_BINARY) { return Val{name, type, bytes, true}; }
 
 typedef std::vector<Val> Vals;
 
@@ -63,6 +77,20 @@ Vals Converted(const std::string& domain, const std::string& user = "juan")
     return {S(kPop3, "pop3." + domain), S(kUser, user + "." + domain), S(kSmtp, "smtp." + domain), D(kSicily, 2)};
 }
 
+// A POP3 account of an Outlook profile, as Outlook leaves it.
+Vals ProfileAccount(const std::u16string& address, const std::u16string& user = u"juan")
+{
+    return {B(kName, u"Correo Juan"), B(kEmail, address), B(kPop3, u"pop.old-isp.net"), B(kPUser, user),
+            B(kSmtp, u"smtp.old-isp.net"), D("Account Type", 0)};
+}
+
+// The five values of a profile account converted for `domain`.
+Vals ProfileConverted(const std::u16string& domain, const std::u16string& user = u"juan")
+{
+    return {B(kPop3, u"pop3." + domain), B(kPUser, user + u"." + domain), B(kSmtp, u"smtp." + domain),
+            D(kUseAuth, 1), D(kAuthMethod, 0)};
+}
+
 struct ExpectedBox {
     std::string caption;
     std::string text;
@@ -78,28 +106,38 @@ const char kErrReadUser[] = "Error leyendo el nombre de cuenta";
 const char kErrWriteUser[] = "Error escribiendo el nombre de cuenta";
 const char kNotFound[] = "The system cannot find the file specified.\r\n";
 const char kTooSmall[] = "The data area passed to a system call is too small.\r\n";
+const char kInvalid[] = "The data is invalid.\r\n";
+const char kMoreData[] = "More data is available.\r\n";
+const char kUnsupported[] = "Data of this type is not supported.\r\n";
 
 struct AccountCase {
     const char* label;
     Vals before;
     Vals changed;  // values that differ or are added afterwards
     std::vector<ExpectedBox> boxes;
+    const AccountFormat* format = &kInternetAccountFormat;
 };
 
 void Store(const Vals& values)
 {
     standin::CreateKey(kAccount);
-    for (const Val& v : values) standin::SetValue(kAccount, v.name.c_str(), v.type, v.bytes.data(), v.bytes.size());
+    for (const Val& v : values) {
+        if (v.wide) {
+            standin::SetValueW(kAccount, v.name.c_str(), v.type, v.bytes.data(), v.bytes.size());
+        } else {
+            standin::SetValue(kAccount, v.name.c_str(), v.type, v.bytes.data(), v.bytes.size());
+        }
+    }
 }
 
 class AccountUpdate : public StandinTest {
 protected:
     // Opens the account as the store walk does, updates it and closes it.
-    void Run(REGSAM access = KEY_READ | KEY_WRITE)
+    void Run(const AccountFormat& format = kInternetAccountFormat, REGSAM access = KEY_READ | KEY_WRITE)
     {
         HKEY key;
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kAccount + 5, 0, access, &key), ERROR_SUCCESS);
-        UpdateAccount(key);
+        UpdateAccount(key, format);
         EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS) << "the account key is the caller's to close";
     }
 
@@ -108,7 +146,7 @@ protected:
         SCOPED_TRACE(c.label);
         standin::Reset();
         Store(c.before);
-        Run();
+        Run(*c.format);
         std::string after = standin::Dump(kAccount);
         std::vector<standin::Box> boxes = standin::Boxes();
         std::vector<standin::Write> writes = standin::Writes();
@@ -131,9 +169,18 @@ protected:
             EXPECT_TRUE(writes.empty()) << "an untouched account was written";
         }
         for (const standin::Write& w : writes) {
-            if (w.type != REG_SZ) continue;
-            EXPECT_LE(w.bytes.size(), 260u) << w.name;
-            EXPECT_EQ(w.bytes.find('\0'), w.bytes.size() - 1) << w.name << ": one NUL, at the end";
+            if (w.type == REG_DWORD) continue;
+            EXPECT_EQ(w.wide, c.format->wideText) << w.name << ": written with the format's function";
+            if (w.wide) {
+                std::u16string text = FromU16(w.bytes);
+                EXPECT_EQ(w.bytes.size() % 2, 0u) << w.name;
+                EXPECT_LE(text.size(), 260u) << w.name;
+                EXPECT_EQ(text.find(u'\0'), text.size() - 1) << w.name << ": one NUL character, at the end";
+            } else {
+                EXPECT_EQ(w.type, (DWORD)REG_SZ) << w.name;
+                EXPECT_LE(w.bytes.size(), 260u) << w.name;
+                EXPECT_EQ(w.bytes.find('\0'), w.bytes.size() - 1) << w.name << ": one NUL, at the end";
+            }
         }
         standin::Reset();
     }
@@ -178,6 +225,55 @@ TEST_F(AccountUpdate, HostedAccountsAreRewritten)
          Converted(kDomain), {Notice("Correo Juan")}},
         {"empty user name", Account("juan@fontaneria-delinon.com", ""), Converted(kDomain, ""),
          {Notice("Correo Juan")}},
+        // Outlook profile accounts: UTF-16 text, each value's type kept, two DWORDs for the sending side.
+        {"profile: hosted account", ProfileAccount(kAddressW), ProfileConverted(kDomainW), {Notice("Correo Juan")},
+         kProfile},
+        {"profile: domain in mixed case: written as in the address", ProfileAccount(u"juan@Fontaneria-Delinon.COM"),
+         ProfileConverted(u"Fontaneria-Delinon.COM"), {Notice("Correo Juan")}, kProfile},
+        {"profile: texts stored as REG_SZ stay REG_SZ",
+         {WS(kName, u"Correo Juan"), WS(kEmail, kAddressW), WS(kPop3, u"pop.old"), WS(kPUser, u"juan"),
+          WS(kSmtp, u"smtp.old")},
+         {WS(kPop3, u"pop3." + kDomainW), WS(kPUser, u"juan." + kDomainW), WS(kSmtp, u"smtp." + kDomainW),
+          D(kUseAuth, 1), D(kAuthMethod, 0)},
+         {Notice("Correo Juan")}, kProfile},
+        {"profile: each value keeps its own type", With(ProfileAccount(kAddressW), WS(kSmtp, u"smtp.old")),
+         With(ProfileConverted(kDomainW), WS(kSmtp, u"smtp." + kDomainW)), {Notice("Correo Juan")}, kProfile},
+        {"profile: user name outside Windows-1252 kept exactly", ProfileAccount(kAddressW, u"\u0141ucja \u4E2D"),
+         ProfileConverted(kDomainW, u"\u0141ucja \u4E2D"), {Notice("Correo Juan")}, kProfile},
+        {"profile: account name shown in the ANSI code page",
+         With(ProfileAccount(kAddressW), B(kName, u"Zo\u00EB \u0141\u0119cka")), ProfileConverted(kDomainW),
+         {Notice("Zo\xEB ??cka")}, kProfile},
+        {"profile: existing authentication settings are set",
+         With(With(ProfileAccount(kAddressW), D(kUseAuth, 0)), D(kAuthMethod, 2)), ProfileConverted(kDomainW),
+         {Notice("Correo Juan")}, kProfile},
+        {"profile: no SMTP Server: receiving side only", Without(ProfileAccount(kAddressW), kSmtp),
+         {B(kPop3, u"pop3." + kDomainW), B(kPUser, u"juan." + kDomainW)}, {Notice("Correo Juan")}, kProfile},
+        {"profile: no POP3 User: error, sending side still rewritten", Without(ProfileAccount(kAddressW), kPUser),
+         Without(ProfileConverted(kDomainW), kPUser), {Error(kErrReadUser, kNotFound), Notice("Correo Juan")},
+         kProfile},
+        {"profile: POP3 User of an odd byte count is unreadable",
+         With(ProfileAccount(kAddressW), WRaw(kPUser, U16(u"juan") + std::string("\0\0\0", 3))),
+         Without(ProfileConverted(kDomainW), kPUser), {Error(kErrReadUser, kInvalid), Notice("Correo Juan")},
+         kProfile},
+        {"profile: POP3 User without a NUL is unreadable", With(ProfileAccount(kAddressW), WRaw(kPUser, U16(u"juan"))),
+         Without(ProfileConverted(kDomainW), kPUser), {Error(kErrReadUser, kInvalid), Notice("Correo Juan")},
+         kProfile},
+        {"profile: POP3 User of 260 characters without a NUL",
+         With(ProfileAccount(kAddressW), WRaw(kPUser, U16(std::u16string(260, u'u')))),
+         Without(ProfileConverted(kDomainW), kPUser), {Error(kErrReadUser, kMoreData), Notice("Correo Juan")},
+         kProfile},
+        {"profile: POP3 User of another type",
+         With(ProfileAccount(kAddressW), WRaw(kPUser, U16z(u"juan"), REG_EXPAND_SZ)),
+         Without(ProfileConverted(kDomainW), kPUser), {Error(kErrReadUser, kUnsupported), Notice("Correo Juan")},
+         kProfile},
+        {"profile: a text ends at its first NUL character",
+         With(ProfileAccount(kAddressW), WRaw(kPUser, U16(std::u16string(u"juan\0basura\0", 12)))),
+         ProfileConverted(kDomainW), {Notice("Correo Juan")}, kProfile},
+        {"profile: unreadable Account Name: named by its address",
+         With(ProfileAccount(kAddressW), WRaw(kName, "odd")), ProfileConverted(kDomainW),
+         {Notice("juan@fontaneria-delinon.com")}, kProfile},
+        {"profile: empty Account Name: named by its address", With(ProfileAccount(kAddressW), B(kName, u"")),
+         ProfileConverted(kDomainW), {Notice("juan@fontaneria-delinon.com")}, kProfile},
     };
     for (const AccountCase& c : cases) Check(c);
 }
@@ -200,6 +296,30 @@ TEST_F(AccountUpdate, OtherAccountsStayByteIdentical)
         {"POP3 Server of 260 bytes without NUL",
          With(Account("juan@fontaneria-delinon.com"), Raw(kPop3, Repeat('p', 260))), {}, {}},
         {"no values at all", {}, {}, {}},
+        {"profile account, read as Outlook Express", ProfileAccount(kAddressW), {}, {}},
+        {"profile: domain not hosted", ProfileAccount(u"juan@otro-proveedor.com"), {}, {}, kProfile},
+        {"profile: IMAP account",
+         {B(kName, u"IMAP"), B(kEmail, kAddressW), B("IMAP Server", u"imap.old"), B("IMAP User", u"juan"),
+          B(kSmtp, u"smtp.old")},
+         {}, {}, kProfile},
+        {"profile: a letter outside ASCII in the domain", ProfileAccount(u"juan@fontaner\u00EDa-delinon.com"), {},
+         {}, kProfile},
+        {"profile: a character whose low byte is a listed letter",
+         ProfileAccount(u"juan@fontaneria-delin\u016Fn.com"), {}, {}, kProfile},
+        {"profile: Email of an odd byte count",
+         With(ProfileAccount(kAddressW), WRaw(kEmail, U16(kAddressW) + std::string("\0\0\0", 3))), {}, {},
+         kProfile},
+        {"profile: Email without a NUL", With(ProfileAccount(kAddressW), WRaw(kEmail, U16(kAddressW))), {}, {},
+         kProfile},
+        {"profile: Email of another type",
+         With(ProfileAccount(kAddressW), WRaw(kEmail, U16z(kAddressW), REG_EXPAND_SZ)), {},
+         {}, kProfile},
+        {"profile: POP3 Server of 260 characters without a NUL",
+         With(ProfileAccount(kAddressW), WRaw(kPop3, U16(std::u16string(260, u'p')))), {}, {}, kProfile},
+        {"profile: POP3 Server longer than the buffer", With(ProfileAccount(kAddressW), B(kPop3, std::u16string(300, u'p'))),
+         {}, {}, kProfile},
+        {"profile: Outlook Express account, read as a profile", Account("juan@fontaneria-delinon.com"), {}, {},
+         kProfile},
     };
     for (const AccountCase& c : cases) Check(c);
 }
@@ -210,6 +330,7 @@ TEST_F(AccountUpdate, NothingIsWrittenCutShortOrExtendedTwice)
     const std::string fits = Repeat('u', 259 - 1 - strlen(kDomain));
     const std::string tooLong = fits + "u";
     const std::string name216 = Repeat('n', 216), name217 = Repeat('n', 217);
+    const std::u16string fitsW(259 - 1 - strlen(kDomain), u'\u0141');
     const AccountCase cases[] = {
         {"new user name of exactly 259 characters", Account("juan@fontaneria-delinon.com", fits),
          Converted(kDomain, fits), {Notice("Correo Juan")}},
@@ -231,23 +352,59 @@ TEST_F(AccountUpdate, NothingIsWrittenCutShortOrExtendedTwice)
         {"longer account name is shortened with an ellipsis",
          With(Account("juan@fontaneria-delinon.com"), S(kName, name217)), Converted(kDomain),
          {Notice(Repeat('n', 213) + "...")}},
+        // Profile texts count characters, not bytes: the user names are made of a two-byte letter.
+        {"profile: new user name of exactly 259 characters", ProfileAccount(kAddressW, fitsW),
+         ProfileConverted(kDomainW, fitsW), {Notice("Correo Juan")}, kProfile},
+        {"profile: new user name of 260 characters: error, old name kept", ProfileAccount(kAddressW, fitsW + u'\u0141'),
+         Without(ProfileConverted(kDomainW), kPUser), {Error(kErrWriteUser, kTooSmall), Notice("Correo Juan")},
+         kProfile},
+        {"profile: already extended: not extended again",
+         With(ProfileAccount(kAddressW), B(kPUser, u"juan." + kDomainW)), ProfileConverted(kDomainW),
+         {Notice("Correo Juan")}, kProfile},
+        {"profile: already extended in another letter case",
+         With(ProfileAccount(kAddressW), B(kPUser, u"juan.FONTANERIA-DELINON.COM")),
+         Without(ProfileConverted(kDomainW), kPUser), {Notice("Correo Juan")}, kProfile},
+        {"profile: account name of 216 characters fills the notice",
+         With(ProfileAccount(kAddressW), B(kName, std::u16string(216, u'n'))), ProfileConverted(kDomainW),
+         {Notice(name216)}, kProfile},
+        {"profile: longer account name is shortened with an ellipsis",
+         With(ProfileAccount(kAddressW), B(kName, std::u16string(217, u'n'))), ProfileConverted(kDomainW),
+         {Notice(Repeat('n', 213) + "...")}, kProfile},
     };
     for (const AccountCase& c : cases) Check(c);
 }
 
+// An account of each format, and what it becomes.
+struct FormatCase {
+    const AccountFormat* format;
+    Vals before;
+    Vals converted;
+};
+const FormatCase kFormats[] = {
+    {&kInternetAccountFormat, Account("juan@fontaneria-delinon.com"), Converted(kDomain)},
+    {&kProfileAccountFormat, ProfileAccount(kAddressW), ProfileConverted(kDomainW)},
+};
+
 TEST_F(AccountUpdate, SecondRunWritesNothingNew)
 {
-    Store(Account("juan@fontaneria-delinon.com"));
-    Run();
-    std::string once = standin::Dump(kAccount);
-    Run();
-    EXPECT_EQ(standin::Dump(kAccount), once);
-    ASSERT_EQ(standin::Boxes().size(), 2u);
-    EXPECT_EQ(standin::Boxes()[1].text, Notice("Correo Juan").text);
+    for (const FormatCase& f : kFormats) {
+        SCOPED_TRACE(f.format->address);
+        standin::Reset();
+        Store(f.before);
+        Run(*f.format);
+        std::string once = standin::Dump(kAccount);
+        size_t writes = standin::Writes().size();
+        Run(*f.format);
+        EXPECT_EQ(standin::Dump(kAccount), once);
+        EXPECT_EQ(standin::Writes().size(), 2 * writes - 1) << "a second run writes the same values again, all but the user name";
+        ASSERT_EQ(standin::Boxes().size(), 2u);
+        EXPECT_EQ(standin::Boxes()[1].text, Notice("Correo Juan").text);
+    }
 }
 
 // One refused write at a time: its error box comes at once and every later write still happens.
 struct WriteFault {
+    const AccountFormat* format;
     const char* value;
     LONG error;
     const char* caption;
@@ -256,22 +413,31 @@ struct WriteFault {
 
 TEST_F(AccountUpdate, EachRefusedWriteIsReportedAndTheRestGoesOn)
 {
+    const char kErrAuth[] = "Error configurando autenticaci\xF3n SMTP";
     const WriteFault faults[] = {
-        {kPop3, ERROR_ACCESS_DENIED, "Error configurando POP3", "Access is denied.\r\n"},
-        {kUser, ERROR_CANTWRITE, kErrWriteUser, "The configuration registry key could not be written.\r\n"},
-        {kSmtp, ERROR_BADDB, "Error configurando SMTP Server", "The configuration registry database is corrupt.\r\n"},
-        {kSicily, 4242, "Error configurando autenticaci\xF3n SMTP", "Error 4242"},
-        {kPop3, 0x7FFFFFFF, "Error configurando POP3", "Error 2147483647"},
+        {&kInternetAccountFormat, kPop3, ERROR_ACCESS_DENIED, "Error configurando POP3", "Access is denied.\r\n"},
+        {&kInternetAccountFormat, kUser, ERROR_CANTWRITE, kErrWriteUser,
+         "The configuration registry key could not be written.\r\n"},
+        {&kInternetAccountFormat, kSmtp, ERROR_BADDB, "Error configurando SMTP Server",
+         "The configuration registry database is corrupt.\r\n"},
+        {&kInternetAccountFormat, kSicily, 4242, kErrAuth, "Error 4242"},
+        {&kInternetAccountFormat, kPop3, 0x7FFFFFFF, "Error configurando POP3", "Error 2147483647"},
+        {kProfile, kPop3, ERROR_ACCESS_DENIED, "Error configurando POP3", "Access is denied.\r\n"},
+        {kProfile, kPUser, ERROR_CANTWRITE, kErrWriteUser, "The configuration registry key could not be written.\r\n"},
+        {kProfile, kSmtp, ERROR_BADDB, "Error configurando SMTP Server",
+         "The configuration registry database is corrupt.\r\n"},
+        {kProfile, kUseAuth, 4242, kErrAuth, "Error 4242"},
+        {kProfile, kAuthMethod, ERROR_ACCESS_DENIED, kErrAuth, "Access is denied.\r\n"},
     };
     for (const WriteFault& f : faults) {
         SCOPED_TRACE(f.value);
         standin::Reset();
-        Vals before = Account("juan@fontaneria-delinon.com");
-        Store(before);
+        const FormatCase& account = kFormats[f.format == kProfile];
+        Store(account.before);
         standin::FailSet(kAccount, f.value, f.error);
-        Run();
-        Vals expected = before;
-        for (const Val& v : Converted(kDomain))
+        Run(*f.format);
+        Vals expected = account.before;
+        for (const Val& v : account.converted)
             if (v.name != f.value) expected = With(expected, v);
         std::string after = standin::Dump(kAccount);
         std::vector<standin::Box> boxes = standin::Boxes();
@@ -285,8 +451,11 @@ TEST_F(AccountUpdate, EachRefusedWriteIsReportedAndTheRestGoesOn)
         EXPECT_EQ(boxes[0].style, 0u);
         EXPECT_EQ(boxes[1].text, Notice("Correo Juan").text);
         // The error box follows its write at once.
-        auto failed = std::find(calls.begin(), calls.end(), "set " + std::string(f.value) + " -> " +
-                                                                std::to_string(f.error));
+        const std::string failedCall = " " + std::string(f.value) + " -> " + std::to_string(f.error);
+        auto failed = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
+            return call.compare(0, 3, "set") == 0 && call.size() > failedCall.size() &&
+                   call.compare(call.size() - failedCall.size(), failedCall.size(), failedCall) == 0;
+        });
         ASSERT_NE(failed, calls.end());
         EXPECT_EQ(*(failed + 1), "box " + std::string(f.caption));
     }
@@ -294,14 +463,21 @@ TEST_F(AccountUpdate, EachRefusedWriteIsReportedAndTheRestGoesOn)
 
 TEST_F(AccountUpdate, ReadOnlyAccountReportsEveryWrite)
 {
-    Store(Account("juan@fontaneria-delinon.com"));
-    Run(KEY_READ);
-    std::vector<std::string> captions;
-    for (const standin::Box& box : standin::Boxes()) captions.push_back(box.caption);
-    EXPECT_EQ(captions, (std::vector<std::string>{"Error configurando POP3", kErrWriteUser,
-                                                  "Error configurando SMTP Server",
-                                                  "Error configurando autenticaci\xF3n SMTP", kAtencion}));
-    EXPECT_TRUE(standin::Writes().empty());
+    const std::string pop3 = "Error configurando POP3", smtp = "Error configurando SMTP Server",
+                      auth = "Error configurando autenticaci\xF3n SMTP";
+    const std::vector<std::string> captions[] = {
+        {pop3, kErrWriteUser, smtp, auth, kAtencion},
+        {pop3, kErrWriteUser, smtp, auth, auth, kAtencion},
+    };
+    for (int i = 0; i < 2; ++i) {
+        standin::Reset();
+        Store(kFormats[i].before);
+        Run(*kFormats[i].format, KEY_READ);
+        std::vector<std::string> shown;
+        for (const standin::Box& box : standin::Boxes()) shown.push_back(box.caption);
+        EXPECT_EQ(shown, captions[i]);
+        EXPECT_TRUE(standin::Writes().empty());
+    }
 }
 
 TEST_F(AccountUpdate, UnreadableUserNameIsReportedWithTheReadsError)
@@ -318,19 +494,33 @@ TEST_F(AccountUpdate, UnreadableUserNameIsReportedWithTheReadsError)
 
 TEST_F(AccountUpdate, ReadsWritesAndBoxesComeInOrder)
 {
-    Store(Account("juan@fontaneria-delinon.com"));
-    Run();
-    std::vector<std::string> calls = standin::Calls();
-    calls.erase(calls.begin());  // the test's own open
-    calls.pop_back();            // and close
-    const std::vector<std::string> expected = {
-        "query Account Name -> 0", "query SMTP Email Address -> 0", "query POP3 Server -> 0",
-        "set POP3 Server -> 0",    "query POP3 User Name -> 0",     "set POP3 User Name -> 0",
-        "query SMTP Server -> 0",  "set SMTP Server -> 0",          "set SMTP Use Sicily -> 0",
-        std::string("box ") + kAtencion,
+    const std::string notice = std::string("box ") + kAtencion;
+    const std::vector<std::string> expected[] = {
+        {"query Account Name -> 0", "query SMTP Email Address -> 0", "query POP3 Server -> 0",
+         "set POP3 Server -> 0", "query POP3 User Name -> 0", "set POP3 User Name -> 0", "query SMTP Server -> 0",
+         "set SMTP Server -> 0", "set SMTP Use Sicily -> 0", notice},
+        {"queryW Account Name -> 0", "queryW Email -> 0", "queryW POP3 Server -> 0", "setW POP3 Server -> 0",
+         "queryW POP3 User -> 0", "setW POP3 User -> 0", "queryW SMTP Server -> 0", "setW SMTP Server -> 0",
+         "set SMTP Use Auth -> 0", "set SMTP Auth Method -> 0", notice},
     };
-    EXPECT_EQ(calls, expected);
-    // Strings are written with their NUL counted, the DWORD as four bytes, least significant first.
+    for (int i = 0; i < 2; ++i) {
+        standin::Reset();
+        Store(kFormats[i].before);
+        Run(*kFormats[i].format);
+        std::vector<std::string> calls = standin::Calls();
+        calls.erase(calls.begin());  // the test's own open
+        calls.pop_back();            // and close
+        EXPECT_EQ(calls, expected[i]);
+    }
+    // Strings are written with their NUL counted, a DWORD as four bytes, least significant first.
+    const std::vector<standin::Write>& writes = standin::Writes();
+    ASSERT_EQ(writes.size(), 5u);
+    EXPECT_EQ(writes[0].bytes, U16z(u"pop3.fontaneria-delinon.com"));
+    EXPECT_EQ(writes[3].bytes, std::string("\x01\x00\x00\x00", 4));
+    EXPECT_EQ(writes[4].bytes, std::string("\x00\x00\x00\x00", 4));
+    standin::Reset();
+    Store(kFormats[0].before);
+    Run();
     ASSERT_EQ(standin::Writes().size(), 4u);
     EXPECT_EQ(standin::Writes()[0].type, (DWORD)REG_SZ);
     EXPECT_EQ(standin::Writes()[0].bytes, Sz("pop3.fontaneria-delinon.com"));

@@ -19,7 +19,8 @@ protected:
     }
 };
 
-// One query against a value of `stored` bytes with a buffer of `bufferSize`.
+// One query against a value of `stored` bytes with a buffer of `bufferSize`. By default the value is a REG_SZ
+// stored with the A function and read with the A function.
 struct QueryCase {
     const char* label;
     std::string stored;  // empty: value missing
@@ -28,6 +29,9 @@ struct QueryCase {
     DWORD sizeOut;       // what the size field holds afterwards
     DWORD typeOut;       // kJunk repeated when untouched
     std::string bufferOut;  // the first bytes of the buffer afterwards
+    DWORD type = REG_SZ;
+    bool storedWide = false;  // stored as RegSetValueExW would
+    bool readWide = false;    // read with RegQueryValueExW
 };
 
 TEST_F(StandinConformance, QueryValueFollowsWindows)
@@ -39,22 +43,106 @@ TEST_F(StandinConformance, QueryValueFollowsWindows)
         {"short data without NUL stays unterminated", "ab", 10, ERROR_SUCCESS, 2, REG_SZ, "ab\xCC"},
         {"too long: buffer untouched", Sz("abcdef"), 4, ERROR_MORE_DATA, 7, REG_SZ, "\xCC\xCC\xCC\xCC\xCC"},
         {"missing: nothing touched", "", 10, ERROR_FILE_NOT_FOUND, 10, untouched, "\xCC\xCC"},
+        // Strings are kept as UTF-16: the A function converts through Windows-1252, the W function does not.
+        {"UTF-16 read with A", U16z(u"Zo\u00EB"), 16, ERROR_SUCCESS, 4, REG_SZ, "Zo\xEB\0\xCC", REG_SZ, true},
+        {"outside the code page read with A: '?'", U16z(u"\u0141ucja"), 16, ERROR_SUCCESS, 6, REG_SZ,
+         "?ucja\0\xCC", REG_SZ, true},
+        {"ANSI read with W", Sz("Zo\xEB"), 16, ERROR_SUCCESS, 8, REG_SZ, U16z(u"Zo\u00EB") + "\xCC", REG_SZ, false,
+         true},
+        {"unassigned Windows-1252 bytes keep their value", Sz("\x81\x8D\x80"), 16, ERROR_SUCCESS, 8, REG_SZ,
+         U16z(u"\u0081\u008D\u20AC"), REG_SZ, false, true},
+        {"REG_EXPAND_SZ is converted too", U16z(u"\u00F1"), 16, ERROR_SUCCESS, 2, REG_EXPAND_SZ, "\xF1\0\xCC",
+         REG_EXPAND_SZ, true},
+        {"odd UTF-16 read with A: the half character is dropped", U16(u"ab") + "c", 16, ERROR_SUCCESS, 2, REG_SZ,
+         "ab\xCC", REG_SZ, true},
+        {"A buffer too small for the converted text", U16z(u"Zo\u00EB"), 3, ERROR_MORE_DATA, 4, REG_SZ,
+         "\xCC\xCC\xCC\xCC", REG_SZ, true},
+        {"W buffer too small by one byte", U16z(u"\u0141ucja"), 11, ERROR_MORE_DATA, 12, REG_SZ,
+         std::string(12, '\xCC'), REG_SZ, true, true},
+        // Other types are bytes through both.
+        {"REG_BINARY stored with A, read with W", "Zo\xEB", 16, ERROR_SUCCESS, 3, REG_BINARY, "Zo\xEB\xCC",
+         REG_BINARY, false, true},
+        {"REG_BINARY UTF-16 read with A: not converted", U16z(u"Ab\u0141"), 16, ERROR_SUCCESS, 8, REG_BINARY,
+         U16z(u"Ab\u0141") + "\xCC", REG_BINARY, true},
+        {"REG_DWORD through W", Dw(0x01020304), 16, ERROR_SUCCESS, 4, REG_DWORD, Dw(0x01020304) + "\xCC", REG_DWORD,
+         false, true},
     };
     for (const QueryCase& c : cases) {
         SCOPED_TRACE(c.label);
         standin::Reset();
         standin::CreateKey(kKey);
-        if (!c.stored.empty()) standin::SetValue(kKey, "V", REG_SZ, c.stored.data(), c.stored.size());
+        if (!c.stored.empty()) {
+            if (c.storedWide) {
+                standin::SetValueW(kKey, "V", c.type, c.stored.data(), c.stored.size());
+            } else {
+                standin::SetValue(kKey, "V", c.type, c.stored.data(), c.stored.size());
+            }
+        }
         HKEY key = Open("Software\\Test", KEY_READ);
         BYTE buffer[16];
         memset(buffer, kJunk, sizeof buffer);
         DWORD type = untouched, size = c.bufferSize;
-        EXPECT_EQ(RegQueryValueExA(key, "v", NULL, &type, buffer, &size), c.result);
+        LONG result = c.readWide ? RegQueryValueExW(key, u"v", NULL, &type, buffer, &size)
+                                 : RegQueryValueExA(key, "v", NULL, &type, buffer, &size);
+        EXPECT_EQ(result, c.result);
         EXPECT_EQ(size, c.sizeOut);
         EXPECT_EQ(type, c.typeOut);
         EXPECT_EQ(std::string((char*)buffer, c.bufferOut.size()), c.bufferOut);
         RegCloseKey(key);
     }
+}
+
+// One write through the A or the W function, and what each function then reads back.
+struct SetCase {
+    const char* label;
+    bool wide;
+    DWORD type;
+    std::string given;
+    std::string ansi;  // what RegQueryValueExA hands back
+    std::string wide16;  // what RegQueryValueExW hands back: the stored bytes
+};
+
+TEST_F(StandinConformance, SetValueKeepsWhatEachFunctionMeans)
+{
+    const SetCase cases[] = {
+        {"ANSI string", false, REG_SZ, Sz("Zo\xEB"), Sz("Zo\xEB"), U16z(u"Zo\u00EB")},
+        {"UTF-16 string", true, REG_SZ, U16z(u"\u0141ucja"), Sz("?ucja"), U16z(u"\u0141ucja")},
+        {"UTF-16 text as REG_BINARY round trip", true, REG_BINARY, U16z(u"\u0141ucja"), U16z(u"\u0141ucja"),
+         U16z(u"\u0141ucja")},
+        {"ANSI bytes as REG_BINARY", false, REG_BINARY, "Zo\xEB", "Zo\xEB", "Zo\xEB"},
+        {"DWORD", true, REG_DWORD, Dw(7), Dw(7), Dw(7)},
+    };
+    for (const SetCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        standin::Reset();
+        standin::CreateKey(kKey);
+        HKEY key = Open("Software\\Test", KEY_WRITE);
+        const BYTE* data = (const BYTE*)c.given.data();
+        DWORD size = (DWORD)c.given.size();
+        EXPECT_EQ(c.wide ? RegSetValueExW(key, u"V", 0, c.type, data, size) : RegSetValueExA(key, "V", 0, c.type, data, size),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        standin::StoredValue value = standin::GetValue(kKey, "v");
+        EXPECT_EQ(value.type, c.type);
+        EXPECT_EQ(value.bytes, c.ansi);
+        EXPECT_EQ(value.wide, c.wide16);
+        ASSERT_EQ(standin::Writes().size(), 1u);
+        EXPECT_EQ(standin::Writes()[0].bytes, c.given) << "the write is logged as the program made it";
+        EXPECT_EQ(standin::Writes()[0].wide, c.wide);
+    }
+}
+
+// WideCharToMultiByte into the ANSI code page: what fits, and what does not.
+TEST_F(StandinConformance, WideTextToTheAnsiCodePage)
+{
+    char out[16];
+    memset(out, kJunk, sizeof out);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"Zo\u00EB \u0141\u4E2D", -1, out, sizeof out, NULL, NULL), 7);
+    EXPECT_EQ(std::string(out, 8), std::string("Zo\xEB ??\0\xCC", 8));
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"Zo\u00EB", -1, NULL, 0, NULL, NULL), 4) << "the size needed";
+    memset(out, kJunk, sizeof out);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"Zo\u00EB", -1, out, 3, NULL, NULL), 0) << "no room for the NUL";
+    EXPECT_EQ((BYTE)out[3], kJunk);
 }
 
 TEST_F(StandinConformance, EnumKeysInCaseInsensitiveOrder)
