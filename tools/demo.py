@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # The demonstration run by tools/demo.sh: a throwaway Wine registry with sample Outlook Express and Outlook
-# accounts, the program answered Yes, each box printed and saved as a PNG, and the values before and after.
+# accounts (an identity's and an Outlook 2016 profile's among them), the program answered Yes, each box printed
+# and saved as a PNG, and the values before and after.
 import argparse
 import os
 import shutil
@@ -12,7 +13,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import regfiles  # noqa: E402
 from regfiles import Sz  # noqa: E402
 from run_e2e import read_log  # noqa: E402
-from scenarios import FIRST_STORE, HKLM, MANAGER, OUTLOOK_PATH, SECOND_STORE  # noqa: E402
+from scenarios import (FIRST_STORE, HKLM, IDENTITIES, IDENTITY_STORE, MANAGER, OUTLOOK_PATH,  # noqa: E402
+                       PROFILE_ROOTS, SECOND_STORE, profile_account, profile_store)
 from wine import Prefix  # noqa: E402
 
 SAMPLE = {
@@ -30,7 +32,19 @@ SAMPLE = {
                                   "SMTP Use Sicily": regfiles.Dword(0)},
     SECOND_STORE + r"\00000002": {"Account Name": Sz("Ventas"), "SMTP Email Address": Sz("ventas@brenandetofene.com"),
                                   "POP3 Server": Sz("pop.proveedor-antiguo.net")},
+    # Outlook Express 5 and 6 keep each identity's accounts under that identity.
+    IDENTITIES: {"Default User ID": Sz("{8F2C4A10-77D1-4B9A-A2E3-6C5D4E3F2A10}")},
+    IDENTITY_STORE + r"\00000001": {"Account Name": Sz("Tienda (identidad de Marta)"),
+                                    "SMTP Email Address": Sz("marta@casezongrupo.es"),
+                                    "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("marta"),
+                                    "SMTP Server": Sz("smtp.proveedor-antiguo.net")},
+    # Outlook 2016 and later keep POP3 accounts in the mail profile, as UTF-16 text in REG_BINARY values.
+    profile_store("2016") + r"\00000001": profile_account("Consultor\u00eda (Outlook 2016)", "lucja@naricantec.es",
+                                                          pop3="pop.proveedor-antiguo.net", user="\u0141ucja",
+                                                          smtp="smtp.proveedor-antiguo.net",
+                                                          **{"SMTP Use Auth": regfiles.Dword(0)}),
 }
+STORES = (FIRST_STORE, SECOND_STORE, IDENTITY_STORE, *PROFILE_ROOTS.values())
 
 
 def bmp_to_png(bmp_path, png_path):
@@ -59,6 +73,8 @@ def show(value):
     if value is None:
         return "(none)"
     kind, data = value
+    if kind == "hex(3)" and len(data) % 2 == 0 and data.endswith(b"\0\0"):
+        return f'"{data[:-2].decode("utf-16-le", "replace")}" (UTF-16 in REG_BINARY)'
     return f'"{data}"' if kind == "sz" else f"{data} (DWORD)" if kind == "dword" else f"{kind}: {data.hex()}"
 
 
@@ -94,7 +110,8 @@ def main():
             print(f"    {line}")
         print(f"    -> {os.path.relpath(png)}")
     print(f"\n== exit code {exit_code}\n\n== account values, before and after (* changed):")
-    accounts = sorted({k for k, _ in set(before) | set(after) if k.startswith((FIRST_STORE, SECOND_STORE))})
+    accounts = sorted({k for k, _ in set(before) | set(after) if k.startswith(STORES)},
+                      key=lambda k: ([k.startswith(store) for store in STORES].index(True), k))
     width = max(len(show(v)) for (k, _), v in before.items() if k in accounts) + 2
     for key in accounts:
         print(f"\n{key.replace('HKEY_CURRENT_USER', 'HKCU')}")

@@ -187,15 +187,16 @@ std::string Show(const Units& units)
     return text;
 }
 
-// A text for a profile: the ANSI choices widened, here and there a character beyond Latin-1 (a letter, one
-// whose low byte is an ASCII letter, a CJK character, half a surrogate pair).
+// A text for a profile: the ANSI choices widened, here and there a character beyond Latin-1 (a letter, a CJK
+// character, half a surrogate pair, or a character raised by 0x100, whose low byte is the one it replaces).
 Units WideText(FuzzedDataProvider& in, const std::string& ansi)
 {
     Units text = Widen(ansi);
     int changes = in.ConsumeIntegralInRange(0, 3);
     for (int i = 0; i < changes && !text.empty(); ++i) {
-        text[in.ConsumeIntegralInRange<size_t>(0, text.size() - 1)] =
-            in.PickValueInArray({u'\u0141', u'\u016F', u'\u4E2D', u'\u00ED', (char16_t)0xD83D, u'\u0161'});
+        char16_t& unit = text[in.ConsumeIntegralInRange<size_t>(0, text.size() - 1)];
+        unit = in.ConsumeBool() ? (char16_t)(unit + 0x100)
+                                : in.PickValueInArray({u'\u0141', u'\u4E2D', u'\u00ED', (char16_t)0xD83D, u'\u0161'});
     }
     return text;
 }
