@@ -196,14 +196,6 @@ const WalkCase kWalkCases[] = {
      kNoFirstTwo + Parent(IDENTITIES, Trace{Open(kIdentityA, "0x20019", 5)} + kIdentityBWalked + kIdentityCWalked) +
          RootsMissing(0, 4),
      {}},
-    {"identity store refused: the next one is walked",
-     [] { ThreeIdentities(); standin::FailOpen((kIdentityA + "\\" IDENTITY_STORE).c_str(), ERROR_ACCESS_DENIED); },
-     kNoFirstTwo +
-         Parent(IDENTITIES, Trace{Open(kIdentityA, "0x20019", 0), Open(kIdentityA + "\\" IDENTITY_STORE, "0x20019", 5),
-                                  Close(kIdentityA)} +
-                                kIdentityBWalked + kIdentityCWalked) +
-         RootsMissing(0, 4),
-     {}},
     {"enumeration error ends the identities' walk only",
      [] { ThreeIdentities(); OneProfile(3); standin::FailEnum(IDENTITIES, 1, ERROR_BADDB); },
      kNoFirstTwo + Parent(IDENTITIES, kIdentityAWalked) + RootsMissing(0, 3) +
@@ -211,18 +203,6 @@ const WalkCase kWalkCases[] = {
      {}},
     {"identities without sub-keys", [] { standin::CreateKey(IDENTITIES); },
      kNoFirstTwo + Parent(IDENTITIES, {}) + RootsMissing(0, 4), {}},
-    {"identities readable only", [] { ThreeIdentities(); standin::Grant(IDENTITIES, KEY_READ); },
-     kNoFirstTwo + Parent(IDENTITIES, Trace{Open(kIdentityA, "0x20019", 0), Open(kIdentityA + "\\" IDENTITY_STORE, "0x20019", 0),
-                                       Open(kIdentityA + "\\" IDENTITY_STORE "\\00000001", "0x2001f", 5),
-                                       Open(kIdentityA + "\\" IDENTITY_STORE "\\00000002", "0x2001f", 5),
-                                       Close(kIdentityA + "\\" IDENTITY_STORE), Close(kIdentityA)} +
-                                          kIdentityBWalked +
-                                          Trace{Open(kIdentityC, "0x20019", 0),
-                                                Open(kIdentityC + "\\" IDENTITY_STORE, "0x20019", 0),
-                                                Open(kIdentityC + "\\" IDENTITY_STORE "\\00000001", "0x2001f", 5),
-                                                Close(kIdentityC + "\\" IDENTITY_STORE), Close(kIdentityC)}) +
-         RootsMissing(0, 4),
-     {}},
     // Outlook profiles: each root alone, then several profiles under one root.
     {"profile of Outlook 2002-2010 on NT", [] { OneProfile(0); }, OneProfileWalked(0), {}},
     {"profile of Outlook 2002-2010 on 98 and Me", [] { OneProfile(1); }, OneProfileWalked(1), {}},
