@@ -3,6 +3,8 @@
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3 python3-pefile)
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# Signing and checking a release: Authenticode with osslsigncode, certificates with openssl.
+RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git)
 # 64-bit Wine in a virtual X server, with the fonts and X libraries its message boxes are drawn with.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
                libxinerama1 libxfixes3)

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Static check of a VireskaCorreo.exe build: machine, GUI subsystem and its version, imported DLLs and
-functions, icon group, version record, manifest, stripping and size. Prints every fault and exits 1 if
-there is any, 0 otherwise.
+functions, icon group, version record, manifest, stripping, checksum, the Authenticode certificate table if it
+is signed, and the size without the signature. Prints every fault and exits 1 if there is any, 0 otherwise.
 
   check_pe.py --machine i386 --max-subsystem-version 5.01 --max-size 24576 --version 1.0.0.1 FILE
 """
@@ -179,21 +179,42 @@ def check_manifest(pe, version, faults):
         faults.append("the manifest does not name Windows 10 and 11 as supported")
 
 
+def check_signature(pe, data, faults):
+    """The size of the file without its signature. A signed file's certificate table must end the file, start
+    on an 8-byte boundary and hold one PKCS#7 signature (WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA)."""
+    table = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    start, size = table.VirtualAddress, table.Size  # a file offset, not an address
+    if not start and not size:
+        return len(data)
+    if start + size != len(data) or start % 8 or size < 8:
+        faults.append("the certificate table (%d bytes at %d) does not end the file" % (size, start))
+        return len(data)
+    length, revision, kind = struct.unpack_from("<IHH", data, start)
+    if length > size or revision != 0x0200 or kind != 2:
+        faults.append("the certificate table does not hold a PKCS#7 signature")
+    return start
+
+
 def examine(data, args):
-    """The faults found in the file's bytes, as sentences (empty when it passes), and the DLLs it imports."""
+    """The faults found in the file's bytes, as sentences (empty when it passes), the DLLs it imports and the
+    size of the file without its signature."""
     faults = []
-    if len(data) > args.max_size:
-        faults.append("%d bytes, over the budget of %d" % (len(data), args.max_size))
     try:
         pe = pefile.PE(data=data)
     except pefile.PEFormatError as error:
-        return faults + ["not a PE file: %s" % error], {}
+        return ["not a PE file: %s" % error], {}, len(data)
+    unsigned = check_signature(pe, data, faults)
+    if unsigned > args.max_size:
+        faults.append("%d bytes without the signature, over the budget of %d" % (unsigned, args.max_size))
+    if pe.OPTIONAL_HEADER.CheckSum != pe.generate_checksum():
+        faults.append("the PE checksum is 0x%x, not the file's 0x%x" % (pe.OPTIONAL_HEADER.CheckSum,
+                                                                        pe.generate_checksum()))
     check_headers(pe, args, faults)
     imported = check_imports(pe, faults)
     check_icon(pe, faults)
     check_version(pe, args, faults)
     check_manifest(pe, args.version, faults)
-    return faults, imported
+    return faults, imported, unsigned
 
 
 def check(path, args):
@@ -216,13 +237,14 @@ def main():
     args = parse(sys.argv[1:])
     with open(args.file, "rb") as f:
         data = f.read()
-    faults, imported = examine(data, args)
+    faults, imported, unsigned = examine(data, args)
     for fault in faults:
         print("%s: %s" % (args.file, fault))
     if faults:
         sys.exit(1)
-    print("%s: passes (%d bytes of %d; imports %s)"
-          % (args.file, len(data), args.max_size, ", ".join(sorted(imported))))
+    signed = "; signed: %d bytes with its signature" % len(data) if unsigned < len(data) else "; not signed"
+    print("%s: passes (%d bytes of %d%s; imports %s)"
+          % (args.file, unsigned, args.max_size, signed, ", ".join(sorted(imported))))
 
 
 if __name__ == "__main__":

@@ -52,6 +52,21 @@ def icon_group_entry(pe, data, offset, value):
     return data[:at] + bytes([value]) + data[at + 1:]
 
 
+def with_certificate_table(pe, data, revision, kind):
+    """The file with a certificate table of the given revision and type appended, its directory entry pointing to
+    it and the checksum made right, as a signing tool leaves it."""
+    data += bytes(-len(data) % 8)
+    table = struct.pack("<IHH", 16, revision, kind) + bytes(8)
+    signed = pefile.PE(data=data + table)
+    entry = signed.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+    entry.VirtualAddress, entry.Size = len(data), len(table)
+    signed.OPTIONAL_HEADER.CheckSum = 0
+    out = bytearray(signed.write())
+    fixed = pefile.PE(data=bytes(out))
+    fixed.OPTIONAL_HEADER.CheckSum = fixed.generate_checksum()
+    return bytes(fixed.write())
+
+
 def other_machine(pe):
     return 0x8664 if pe.FILE_HEADER.Machine == 0x14C else 0x14C
 
@@ -84,6 +99,10 @@ FAULTS = [
     ("manifest of another version", replace(b'version="1.0.0.1"', b'version="1.0.0.3"'), "manifest's own version"),
     ("broken manifest", replace(b"<assembly", b"<assembl!"), "not well-formed"),
     ("no Windows 10", replace(b"8e0f7a12-bfb3", b"8e0f7a12-bfb4"), "Windows 10 and 11"),
+    ("checksum off by one", lambda pe, d: set_field(lambda p: p.OPTIONAL_HEADER,
+                                                    CheckSum=pe.OPTIONAL_HEADER.CheckSum + 1)(pe, d), "PE checksum"),
+    ("certificate table inside the file", set_field(lambda p: p.OPTIONAL_HEADER.DATA_DIRECTORY[4], VirtualAddress=512,
+                                                    Size=64), "does not end the file"),
     ("manifest id 2", set_field(lambda p: next(k for k in p.DIRECTORY_ENTRY_RESOURCE.entries
                                               if k.id == check_pe.RT_MANIFEST).directory.entries[0].struct, Name=2),
      "not the one with id 1"),
@@ -97,7 +116,11 @@ def main():
     failures = []
     if check_pe.check(args.file, args):
         failures.append("the build itself does not pass the check")
-    cases = FAULTS + [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget")]
+    cases = FAULTS + [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget"),
+                      ("signature that is not PKCS#7", lambda pe, d: with_certificate_table(pe, d, 0x0200, 1),
+                       "does not hold a PKCS#7"),
+                      ("signed, over the budget without it",
+                       lambda pe, d: with_certificate_table(pe, d + bytes(args.max_size), 0x0200, 2), "over the budget")]
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "faulty.exe")
         for name, mutate, words in cases:

@@ -1,0 +1,86 @@
+#!/usr/bin/python3
+"""Proof that the release is reproducible: builds it twice, at different times, in two fresh build directories
+of different names, and compares the bytes; then checks what the PE header holds (the last commit's time, or
+SOURCE_DATE_EPOCH when set; a correct checksum) and that no build path, user or host name is in the file.
+
+  reproducible_build.py --source DIR --work DIR --preset win32
+"""
+import argparse
+import getpass
+import hashlib
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+import pefile
+
+
+def build(source, directory, preset, epoch=None):
+    """Configures the preset in a fresh directory (or relinks it there) and returns the executable's bytes."""
+    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    if epoch is not None:
+        env["SOURCE_DATE_EPOCH"] = str(epoch)
+    exe = os.path.join(directory, "VireskaCorreo.exe")
+    if epoch is None:
+        shutil.rmtree(directory, ignore_errors=True)
+        subprocess.run(["cmake", "--preset", preset, "-B", directory], cwd=source, env=env, check=True,
+                       stdout=subprocess.DEVNULL)
+    elif os.path.exists(exe):
+        os.unlink(exe)
+    subprocess.run(["cmake", "--build", directory, "--target", "VireskaCorreo"], cwd=source, env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+    with open(exe, "rb") as f:
+        return f.read()
+
+
+def header(data):
+    pe = pefile.PE(data=data)
+    return pe.FILE_HEADER.TimeDateStamp, pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--preset", required=True)
+    args = parser.parse_args()
+    first_dir = os.path.join(args.work, "first")
+    second_dir = os.path.join(args.work, "second build, in another directory")
+    failures = []
+
+    first = build(args.source, first_dir, args.preset)
+    time.sleep(1.1)  # a second later: the time of the build must not matter
+    second = build(args.source, second_dir, args.preset)
+    for name, data in (("first", first), ("second", second)):
+        print("%s build: %d bytes, SHA-256 %s" % (name, len(data), hashlib.sha256(data).hexdigest()))
+    if first != second:
+        failures.append("the two builds differ")
+
+    commit_time = subprocess.run(["git", "-C", args.source, "log", "-1", "--format=%ct"], capture_output=True,
+                                 text=True).stdout.strip()
+    stamp, checksum, computed = header(first)
+    if commit_time and stamp != int(commit_time):
+        failures.append("the PE time stamp is %d, not the last commit's time %s" % (stamp, commit_time))
+    if checksum != computed:
+        failures.append("the PE checksum is 0x%x, not the file's 0x%x" % (checksum, computed))
+    for what in (os.path.abspath(args.source), os.path.abspath(args.work), getpass.getuser(), socket.gethostname()):
+        if what and len(what) > 3 and what.encode() in first:
+            failures.append("the file holds %r" % what)
+
+    epoch = 1234567890
+    relinked = build(args.source, second_dir, args.preset, epoch)
+    stamp, checksum, computed = header(relinked)
+    if stamp != epoch or checksum != computed:
+        failures.append("with SOURCE_DATE_EPOCH=%d the stamp is %d and the checksum 0x%x (the file's is 0x%x)"
+                        % (epoch, stamp, checksum, computed))
+
+    for failure in failures:
+        print("FAILED " + failure)
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
