@@ -53,6 +53,7 @@ build=build/release
 mkdir -p build
 scratch=$(mktemp -d build/release-scratch.XXXXXX)
 stage=$(mktemp -d dist.partial.XXXXXX)
+chmod 755 "$stage"
 trap 'rm -rf "$scratch" "$stage"' EXIT
 
 # The certificate is checked before anything is built: it opens with the password, holds a private key and
