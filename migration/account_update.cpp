@@ -48,13 +48,19 @@ LONG ReadAccountText(HKEY account, const AccountFormat& format, const char* name
     return result;
 }
 
+// An ANSI account's text back as its bytes, NUL included: each unit is one byte widened.
+void Narrow(const AccountText& text, char* bytes)
+{
+    size_t length = TextLength(text);
+    for (size_t i = 0; i <= length; ++i) bytes[i] = (char)text[i];
+}
+
 LONG WriteAccountText(HKEY account, const AccountFormat& format, const char* name, DWORD type,
                       const AccountText& text)
 {
     if (format.wideText) return WriteWideText(account, name, type, text);
     ValueText ansi;
-    size_t length = TextLength(text);
-    for (size_t i = 0; i <= length; ++i) ansi[i] = (char)text[i];  // an ANSI account's units are its bytes
+    Narrow(text, ansi);
     return WriteValueText(account, name, ansi);
 }
 
@@ -110,8 +116,7 @@ bool ToDisplay(const AccountFormat& format, const AccountText& text, DisplayText
     if (format.wideText) {
         return WideCharToMultiByte(CP_ACP, 0, text, -1, display, sizeof display, NULL, NULL) != 0;
     }
-    size_t length = TextLength(text);
-    for (size_t i = 0; i <= length; ++i) display[i] = (char)text[i];
+    Narrow(text, display);
     return true;
 }
 

@@ -42,4 +42,11 @@ std::string WideToAnsi(const std::string& wide)
     return ansi;
 }
 
+std::string UnitsToAnsi(const char16_t* units, size_t count)
+{
+    std::string ansi;
+    for (size_t i = 0; i < count; ++i) ansi += ByteOf(units[i]);
+    return ansi;
+}
+
 }  // namespace standin

@@ -120,9 +120,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
     } else {
         units = (size_t)cchWideChar;
     }
-    std::string wide;
-    for (size_t i = 0; i < units; ++i) wide += std::string{(char)(lpWideCharStr[i] & 0xFF), (char)(lpWideCharStr[i] >> 8)};
-    std::string ansi = WideToAnsi(wide);
+    std::string ansi = UnitsToAnsi(lpWideCharStr, units);
     if (cbMultiByte == 0) return (int)ansi.size();  // the size needed
     // Like Windows, fills what fits before it fails for want of room (ERROR_INSUFFICIENT_BUFFER).
     size_t written = ansi.size() < (size_t)cbMultiByte ? ansi.size() : (size_t)cbMultiByte;

@@ -52,9 +52,9 @@ std::string AnsiFromStored(DWORD type, const std::string& bytes)
 // A value name given to a W function.
 std::string NameOf(LPCWSTR name)
 {
-    std::string bytes;
-    for (; name && *name; ++name) bytes += std::string{(char)(*name & 0xFF), (char)(*name >> 8)};
-    return WideToAnsi(bytes);
+    size_t length = 0;
+    while (name && name[length]) ++length;
+    return UnitsToAnsi(name, length);
 }
 
 struct Node {

@@ -206,9 +206,9 @@ def examine(data, args):
     unsigned = check_signature(pe, data, faults)
     if unsigned > args.max_size:
         faults.append("%d bytes without the signature, over the budget of %d" % (unsigned, args.max_size))
-    if pe.OPTIONAL_HEADER.CheckSum != pe.generate_checksum():
-        faults.append("the PE checksum is 0x%x, not the file's 0x%x" % (pe.OPTIONAL_HEADER.CheckSum,
-                                                                        pe.generate_checksum()))
+    checksum = pe.generate_checksum()
+    if pe.OPTIONAL_HEADER.CheckSum != checksum:
+        faults.append("the PE checksum is 0x%x, not the file's 0x%x" % (pe.OPTIONAL_HEADER.CheckSum, checksum))
     check_headers(pe, args, faults)
     imported = check_imports(pe, faults)
     check_icon(pe, faults)

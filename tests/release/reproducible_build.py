@@ -18,17 +18,18 @@ import time
 import pefile
 
 
-def build(source, directory, preset, epoch=None):
-    """Configures the preset in a fresh directory (or relinks it there) and returns the executable's bytes."""
+def build(source, directory, preset, fresh, epoch=None):
+    """Builds the executable, in a freshly configured directory or by relinking it in the existing one, with
+    SOURCE_DATE_EPOCH set to `epoch` or unset; returns its bytes."""
     env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
     if epoch is not None:
         env["SOURCE_DATE_EPOCH"] = str(epoch)
     exe = os.path.join(directory, "VireskaCorreo.exe")
-    if epoch is None:
+    if fresh:
         shutil.rmtree(directory, ignore_errors=True)
         subprocess.run(["cmake", "--preset", preset, "-B", directory], cwd=source, env=env, check=True,
                        stdout=subprocess.DEVNULL)
-    elif os.path.exists(exe):
+    else:
         os.unlink(exe)
     subprocess.run(["cmake", "--build", directory, "--target", "VireskaCorreo"], cwd=source, env=env, check=True,
                    stdout=subprocess.DEVNULL)
@@ -51,9 +52,9 @@ def main():
     second_dir = os.path.join(args.work, "second build, in another directory")
     failures = []
 
-    first = build(args.source, first_dir, args.preset)
+    first = build(args.source, first_dir, args.preset, fresh=True)
     time.sleep(1.1)  # a second later: the time of the build must not matter
-    second = build(args.source, second_dir, args.preset)
+    second = build(args.source, second_dir, args.preset, fresh=True)
     for name, data in (("first", first), ("second", second)):
         print("%s build: %d bytes, SHA-256 %s" % (name, len(data), hashlib.sha256(data).hexdigest()))
     if first != second:
@@ -71,7 +72,7 @@ def main():
             failures.append("the file holds %r" % what)
 
     epoch = 1234567890
-    relinked = build(args.source, second_dir, args.preset, epoch)
+    relinked = build(args.source, second_dir, args.preset, fresh=False, epoch=epoch)
     stamp, checksum, computed = header(relinked)
     if stamp != epoch or checksum != computed:
         failures.append("with SOURCE_DATE_EPOCH=%d the stamp is %d and the checksum 0x%x (the file's is 0x%x)"
