@@ -1,13 +1,19 @@
 #!/usr/bin/python3
 """Static check of a VireskaCorreo.exe build: machine, GUI subsystem and its version, imported DLLs and
 functions, icon group, version record, manifest, stripping, checksum, the Authenticode certificate table if it
-is signed, and the size without the signature. Prints every fault and exits 1 if there is any, 0 otherwise.
+is signed, the size without the signature and, with --pentium, that the code runs on a Pentium. Prints every
+fault and exits 1 if there is any, 0 otherwise.
 
-  check_pe.py --machine i386 --max-subsystem-version 5.01 --max-size 24576 --version 1.0.0.1 FILE
+  check_pe.py --machine i386 --max-subsystem-version 5.01 --max-size 24576 --version 1.0.0.1 \
+              [--pentium i686-w64-mingw32-objdump] FILE
 """
 import argparse
+import os
+import re
 import struct
+import subprocess
 import sys
+import tempfile
 import xml.etree.ElementTree as ElementTree
 
 import pefile
@@ -179,6 +185,35 @@ def check_manifest(pe, version, faults):
         faults.append("the manifest does not name Windows 10 and 11 as supported")
 
 
+# Instructions a Pentium (Windows XP's least processor) lacks: CMOV and the other P6 additions, and MMX and SSE
+# of any generation, seen by their mnemonics or by an MMX or XMM register among the operands.
+P6_MNEMONIC = re.compile(r"^(cmov|fcmov|fcomip?|fucomip?|ldmxcsr|stmxcsr|[lms]fence|prefetch|movnt|emms|maskmov"
+                         r"|pause|clflush)")
+MMX_SSE_OPERAND = re.compile(r"%(x|y|z)?mm[0-9]")
+
+
+def check_pentium(data, objdump, faults):
+    """The code, disassembled with objdump, holds no instruction that a Pentium lacks."""
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "code.exe")
+        with open(path, "wb") as f:
+            f.write(data)
+        run = subprocess.run([objdump, "-d", "--no-show-raw-insn", path], capture_output=True, text=True)
+    if run.returncode != 0:
+        faults.append("the code could not be disassembled: %s" % run.stderr.strip())
+        return
+    found = []
+    for line in run.stdout.splitlines():
+        parts = line.split("\t")
+        if len(parts) < 2 or not parts[0].strip().endswith(":"):
+            continue
+        instruction = parts[1].strip()
+        if P6_MNEMONIC.match(instruction) or MMX_SSE_OPERAND.search(instruction):
+            found.append("%s %s" % (parts[0].strip(), instruction))
+    if found:
+        faults.append("%d instructions a Pentium lacks (CMOV, MMX or SSE), first %s" % (len(found), found[0]))
+
+
 def check_signature(pe, data, faults):
     """The size of the file without its signature. A signed file's certificate table must end the file, start
     on an 8-byte boundary and hold one PKCS#7 signature (WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA)."""
@@ -214,6 +249,8 @@ def examine(data, args):
     check_icon(pe, faults)
     check_version(pe, args, faults)
     check_manifest(pe, args.version, faults)
+    if args.pentium:
+        check_pentium(data, args.pentium, faults)
     return faults, imported, unsigned
 
 
@@ -229,6 +266,7 @@ def parse(argv):
     parser.add_argument("--max-subsystem-version", required=True)
     parser.add_argument("--max-size", type=int, required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--pentium", metavar="OBJDUMP", help="refuse code a Pentium cannot run, read with OBJDUMP")
     parser.add_argument("file")
     return parser.parse_args(argv)
 

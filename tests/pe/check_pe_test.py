@@ -67,6 +67,15 @@ def with_certificate_table(pe, data, revision, kind):
     return bytes(fixed.write())
 
 
+def in_code(instruction):
+    """A mutation that writes an instruction over the start of the code section."""
+    def mutate(pe, data):
+        code = next(section for section in pe.sections if section.Name.rstrip(b"\0") == b".text")
+        at = code.PointerToRawData
+        return data[:at] + instruction + data[at + len(instruction):]
+    return mutate
+
+
 def other_machine(pe):
     return 0x8664 if pe.FILE_HEADER.Machine == 0x14C else 0x14C
 
@@ -121,6 +130,10 @@ def main():
                        "does not hold a PKCS#7"),
                       ("signed, over the budget without it",
                        lambda pe, d: with_certificate_table(pe, d + bytes(args.max_size), 0x0200, 2), "over the budget")]
+    if args.pentium:
+        cases += [("CMOV in the code", in_code(b"\x0f\x44\xc2"), "a Pentium lacks"),      # cmove %edx,%eax
+                  ("SSE in the code", in_code(b"\x0f\x28\xc1"), "a Pentium lacks"),       # movaps %xmm1,%xmm0
+                  ("SSE2 in the code", in_code(b"\x66\x0f\xef\xc0"), "a Pentium lacks")]  # pxor %xmm0,%xmm0
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "faulty.exe")
         for name, mutate, words in cases:
