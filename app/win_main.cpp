@@ -21,7 +21,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     (void)previous;
     (void)commandLine;
     (void)showState;
-    if (MessageBoxA(NULL, kQuestion, kNoticeCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) UpdateAllStores();
-    MessageBoxA(NULL, kClosingNotice, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+    if (ShowMessage(kQuestion, kNoticeCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) UpdateAllStores();
+    ShowMessage(kClosingNotice, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
     return 0;
 }

@@ -53,13 +53,16 @@ const REGSAM kAccountAccess = KEY_READ | KEY_WRITE;
 typedef void (*SubKeyVisit)(HKEY key, const AccountFormat& format, const char* below);
 
 // Opens each sub-key of `parent` by rising index with the given access, hands it to `visit` and closes it. A
-// sub-key that does not open is passed over; any failure of the enumeration ends it.
+// sub-key that does not open is passed over, and so is one whose name does not fit the buffer (on a double-byte
+// code page a name of 255 characters may need more than 260 bytes); any other failure of the enumeration ends it.
 void ForEachSubKey(HKEY parent, REGSAM access, SubKeyVisit visit, const AccountFormat& format, const char* below)
 {
     for (DWORD index = 0;; ++index) {
         char name[kValueTextSize];
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(parent, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) return;
+        LONG result = RegEnumKeyExA(parent, index, name, &length, NULL, NULL, NULL, NULL);
+        if (result == ERROR_MORE_DATA) continue;
+        if (result != ERROR_SUCCESS) return;
         HKEY key;
         if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS) continue;
         visit(key, format, below);
@@ -92,8 +95,21 @@ void UpdateStoresBelow(const StoreKind& kind)
     RegCloseKey(parent);
 }
 
-// The store the machine-wide pointer names. A path with no room left for the suffix is passed over rather
-// than opened cut short, and a pointer back to the first store is not walked a second time.
+// A key path as the registry names it: leading and trailing backslashes dropped, doubled ones made single.
+void NormalisePath(ValueText& path)
+{
+    size_t kept = 0;
+    for (size_t i = 0; path[i]; ++i) {
+        if (path[i] == '\\' && (kept == 0 || path[kept - 1] == '\\')) continue;
+        path[kept++] = path[i];
+    }
+    if (kept > 0 && path[kept - 1] == '\\') --kept;
+    path[kept] = '\0';
+}
+
+// The store the machine-wide pointer names. An empty path, or one with no room left for the suffix, is passed
+// over rather than opened cut short, and a pointer back to the first store, however written, is not walked a
+// second time.
 void UpdatePointedStore(const StoreKind& kind)
 {
     HKEY manager;
@@ -101,7 +117,9 @@ void UpdatePointedStore(const StoreKind& kind)
     ValueText path;
     LONG result = ReadValueText(manager, kOutlookPointer, path);
     RegCloseKey(manager);
-    if (result != ERROR_SUCCESS || !AppendText(path, kind.below)) return;
+    if (result != ERROR_SUCCESS) return;
+    NormalisePath(path);
+    if (!path[0] || !AppendText(path, kind.below)) return;
     if (SameTextIgnoringCase(path, kFirstStore)) return;
     UpdateStoreAt(HKEY_CURRENT_USER, path, kind.format);
 }

@@ -2,8 +2,6 @@
 // hosted and, if so, rewrites it value by value, reporting each refused change and then the account.
 #include "account_update.h"
 
-#include <string.h>
-
 #include "hosted_domains.h"
 #include "value_text.h"
 
@@ -27,6 +25,7 @@ const char kSmtpPrefix[] = "smtp.";
 const char kNoticeStart[] = "Se ha actualizado correctamente la cuenta ";
 const char kNoticeEnd[] = ".";
 const char kEllipsis[] = "...";
+const UINT kProgramCodePage = 1252;  // the code page of the program's own texts
 
 const char kErrorPop3Server[] = "Error configurando POP3";
 const char kErrorReadUserName[] = "Error leyendo el nombre de cuenta";
@@ -34,34 +33,24 @@ const char kErrorWriteUserName[] = "Error escribiendo el nombre de cuenta";
 const char kErrorSmtpServer[] = "Error configurando SMTP Server";
 const char kErrorSmtpAuth[] = "Error configurando autenticaci\xF3n SMTP";
 
-// Room for any account text in the ANSI code page, even one of up to three bytes a character.
-typedef char DisplayText[3 * kValueTextSize];
+// A text in a box: the notice's, a label or an error description, as UTF-16 units.
+typedef WCHAR BoxText[kValueTextSize];
 
-// Reads one text value of the account in its format. `type` receives the type to write it back with.
+// Reads one text value of the account in its format. `type` receives the type it was read with.
 LONG ReadAccountText(HKEY account, const AccountFormat& format, const char* name, AccountText& text, DWORD* type)
 {
-    if (format.wideText) return ReadWideText(account, name, text, type);
-    *type = REG_SZ;
-    ValueText ansi;
-    LONG result = ReadValueText(account, name, ansi);
-    CopyText(text, ansi);  // always fits: one unit per byte
-    return result;
+    return format.utf16Data ? ReadWideText(account, name, text, type) : ReadStoreText(account, name, text, type);
 }
 
-// An ANSI account's text back as its bytes, NUL included: each unit is one byte widened.
-void Narrow(const AccountText& text, char* bytes)
-{
-    size_t length = TextLength(text);
-    for (size_t i = 0; i <= length; ++i) bytes[i] = (char)text[i];
-}
+// Whether a text read in this format and type holds ANSI bytes rather than UTF-16.
+bool IsAnsiBytes(const AccountFormat& format, DWORD type) { return !format.utf16Data && HoldsAnsiBytes(type); }
 
+// Writes one text value back in the given type: ANSI bytes as bytes, UTF-16 with the wide function.
 LONG WriteAccountText(HKEY account, const AccountFormat& format, const char* name, DWORD type,
                       const AccountText& text)
 {
-    if (format.wideText) return WriteWideText(account, name, type, text);
-    ValueText ansi;
-    Narrow(text, ansi);
-    return WriteValueText(account, name, ansi);
+    if (IsAnsiBytes(format, type)) return WriteAnsiBytes(account, name, type, text);
+    return WriteWideText(account, name, type, text);
 }
 
 // The part of the address after its first at sign, further at signs included; empty without one.
@@ -85,14 +74,14 @@ bool IsHosted(const AccountText& domain)
     return IsHostedDomain(ascii) != 0;
 }
 
-// Composes prefix + domain and writes it with the type it was read with; reports the caption if it does not
-// fit or the write fails.
+// Composes prefix + domain and writes it as a registry string, or in a profile with the type it was read with;
+// reports the caption if it does not fit or the write fails.
 void WriteServerName(HKEY account, const AccountFormat& format, const char* name, DWORD type, const char* prefix,
                      const AccountText& domain, const char* errorCaption, AccountText& server)
 {
     LONG result = ERROR_INSUFFICIENT_BUFFER;
     if (CopyText(server, prefix) && AppendText(server, domain)) {
-        result = WriteAccountText(account, format, name, type, server);
+        result = WriteAccountText(account, format, name, format.utf16Data ? type : REG_SZ, server);
     }
     if (result != ERROR_SUCCESS) ReportError(errorCaption, result);
 }
@@ -110,28 +99,45 @@ void WriteUserName(HKEY account, const AccountFormat& format, DWORD type, const 
     if (result != ERROR_SUCCESS) ReportError(kErrorWriteUserName, result);
 }
 
-// The account's text as the ANSI code page shows it: an ANSI account's bytes, or a wide text converted.
-bool ToDisplay(const AccountFormat& format, const AccountText& text, DisplayText& display)
+// The account's text as the user reads it: UTF-16 as it is, ANSI bytes decoded with the system's code page.
+bool ToDisplay(const AccountFormat& format, DWORD type, const AccountText& text, BoxText& display)
 {
-    if (format.wideText) {
-        return WideCharToMultiByte(CP_ACP, 0, text, -1, display, sizeof display, NULL, NULL) != 0;
+    if (!IsAnsiBytes(format, type)) return CopyText(display, text);
+    char bytes[kValueTextSize];
+    for (size_t i = 0; i < kValueTextSize; ++i) {
+        bytes[i] = (char)text[i];
+        if (!text[i]) break;
     }
-    Narrow(text, display);
-    return true;
+    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, display, kValueTextSize) != 0;
 }
 
-// "Se ha actualizado correctamente la cuenta <label>.", the label cut short with "..." if it is too long.
-void ComposeNotice(const char* label, ValueText& notice)
+// A text of the program's own, Windows-1252 bytes, as UTF-16. Should the system lack that code page, each byte
+// is taken as the Latin-1 character of its value, which all the program's texts are.
+void FromProgramText(const char* text, BoxText& wide)
 {
-    CopyText(notice, kNoticeStart);
-    size_t room = sizeof notice - strlen(notice) - strlen(kNoticeEnd) - 1;
-    size_t length = strlen(label);
-    if (length > room) length = room - strlen(kEllipsis);
-    size_t used = strlen(notice);
-    memcpy(notice + used, label, length);
-    notice[used + length] = '\0';
-    if (length < strlen(label)) AppendText(notice, kEllipsis);
-    AppendText(notice, kNoticeEnd);
+    if (MultiByteToWideChar(kProgramCodePage, 0, text, -1, wide, kValueTextSize) == 0 && !CopyText(wide, text)) {
+        wide[0] = 0;  // cannot happen: every text of the program is shorter than a box text
+    }
+}
+
+// "Se ha actualizado correctamente la cuenta <label>.", the label cut short with "..." if it is too long; a
+// character of two units is never cut in half.
+void ComposeNotice(const BoxText& label, BoxText& notice)
+{
+    BoxText end;
+    FromProgramText(kNoticeStart, notice);
+    FromProgramText(kNoticeEnd, end);
+    size_t used = TextLength(notice), room = kValueTextSize - 1 - used - TextLength(end);
+    size_t length = TextLength(label);
+    bool cut = length > room;
+    if (cut) {
+        length = room - (sizeof kEllipsis - 1);
+        if (label[length - 1] >= 0xD800 && label[length - 1] <= 0xDBFF) --length;  // a lone high surrogate
+    }
+    for (size_t i = 0; i < length; ++i) notice[used + i] = label[i];
+    notice[used + length] = 0;
+    if (cut) AppendText(notice, kEllipsis);
+    AppendText(notice, end);
 }
 
 }  // namespace
@@ -167,19 +173,20 @@ void UpdateAccount(HKEY account, const AccountFormat& format)
     }
 
     // An account without a readable name is named by its address.
-    DisplayText label;
-    bool named = nameResult == ERROR_SUCCESS && name[0] != 0 && ToDisplay(format, name, label);
-    if (!named && !ToDisplay(format, address, label)) label[0] = '\0';
-    ValueText notice;
+    BoxText label;
+    bool named = nameResult == ERROR_SUCCESS && name[0] != 0 && ToDisplay(format, nameType, name, label);
+    if (!named && !ToDisplay(format, addressType, address, label)) label[0] = 0;
+    BoxText notice, caption;
     ComposeNotice(label, notice);
-    MessageBoxA(NULL, notice, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+    FromProgramText(kNoticeCaption, caption);
+    MessageBoxW(NULL, notice, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 void ReportError(const char* caption, LONG error)
 {
-    ValueText description;
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)error, 0,
-                       description, sizeof description, NULL) == 0) {
+    BoxText description, wideCaption;
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)error, 0,
+                       description, kValueTextSize, NULL) == 0) {
         // No description from the system: "Error N", N in decimal.
         char digits[16];
         int count = 0;
@@ -189,9 +196,18 @@ void ReportError(const char* caption, LONG error)
             value /= 10;
         } while (value != 0);
         CopyText(description, "Error ");
-        size_t used = strlen(description);
-        while (count > 0) description[used++] = digits[--count];
-        description[used] = '\0';
+        size_t used = TextLength(description);
+        while (count > 0) description[used++] = (WCHAR)digits[--count];
+        description[used] = 0;
     }
-    MessageBoxA(NULL, description, caption, MB_OK);
+    FromProgramText(caption, wideCaption);
+    MessageBoxW(NULL, description, wideCaption, MB_OK);
+}
+
+int ShowMessage(const char* text, const char* caption, UINT style)
+{
+    BoxText wideText, wideCaption;
+    FromProgramText(text, wideText);
+    FromProgramText(caption, wideCaption);
+    return MessageBoxW(NULL, wideText, wideCaption, style);
 }

@@ -12,11 +12,13 @@ struct DwordSetting {
     DWORD value;
 };
 
-// How a mail client keeps an account: the names of its values and how their text is stored.
+// How a mail client keeps an account: the names of its values and how their text is stored. Every text is read
+// and written with the wide functions, so that no character is lost to the system's code page.
 struct AccountFormat {
-    // false: ANSI strings, read with the A functions whatever their type and written as REG_SZ.
-    // true: UTF-16 text (REG_BINARY or REG_SZ), read and written with the W functions, the type kept.
-    bool wideText;
+    // false: registry strings (REG_SZ or REG_EXPAND_SZ, any other type's data taken as ANSI bytes); the user
+    // name keeps its type and the server names are written as REG_SZ.
+    // true: UTF-16 text as REG_BINARY or REG_SZ, each value keeping its type.
+    bool utf16Data;
     const char* accountName;   // shown in the notice
     const char* address;       // the e-mail address, source of the domain
     const char* pop3Server;
@@ -26,7 +28,7 @@ struct AccountFormat {
     int smtpAuthCount;
 };
 
-// Outlook Express, and Outlook 98 and 2000 in Internet-only mode: ANSI strings, "SMTP Use Sicily" = 2.
+// Outlook Express, and Outlook 98 and 2000 in Internet-only mode: registry strings, "SMTP Use Sicily" = 2.
 extern const AccountFormat kInternetAccountFormat;
 // Outlook 2002 and later, in a mail profile: UTF-16 text, "SMTP Use Auth" = 1 and "SMTP Auth Method" = 0.
 extern const AccountFormat kProfileAccountFormat;
@@ -38,3 +40,7 @@ void UpdateAccount(HKEY account, const AccountFormat& format);
 
 // Shows an error box: the Spanish caption over the system's description of the error code.
 void ReportError(const char* caption, LONG error);
+
+// Shows a message box of the program's own text and caption. They are kept as Windows-1252 bytes and shown
+// as such whatever the system's code page. Returns MessageBoxW's result.
+int ShowMessage(const char* text, const char* caption, UINT style);

@@ -55,9 +55,38 @@ LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type)
     return result;
 }
 
-LONG WriteValueText(HKEY key, const char* name, const char* text)
+LONG ReadStoreText(HKEY key, const char* name, AccountText& text, DWORD* type)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(strlen(text) + 1));
+    WideName wideName;
+    Widen(name, wideName);
+    *type = REG_NONE;
+    BYTE data[sizeof text];
+    DWORD size = sizeof data;
+    LONG result = RegQueryValueExW(key, wideName, NULL, type, data, &size);
+    if (result == ERROR_SUCCESS && size > sizeof data) result = ERROR_MORE_DATA;
+    if (result == ERROR_SUCCESS && *type == REG_MULTI_SZ) result = ERROR_UNSUPPORTED_TYPE;
+    if (result == ERROR_SUCCESS) {
+        // One unit per byte for ANSI bytes, per two bytes (a half character dropped) for UTF-16.
+        bool bytes = HoldsAnsiBytes(*type);
+        size_t units = bytes ? size : size / sizeof text[0];
+        if (units > kValueTextSize) {
+            result = ERROR_MORE_DATA;  // ANSI bytes beyond the 260 a value text holds
+        } else {
+            size_t end = 0;
+            for (; end < units; ++end) {
+                WCHAR unit = bytes ? data[end] : (WCHAR)(data[2 * end] | data[2 * end + 1] << 8);
+                if (unit == 0) break;
+                text[end] = unit;
+            }
+            if (end == kValueTextSize) {
+                result = ERROR_MORE_DATA;  // no room left for the missing end
+            } else {
+                text[end] = 0;
+            }
+        }
+    }
+    if (result != ERROR_SUCCESS) text[0] = 0;
+    return result;
 }
 
 LONG WriteWideText(HKEY key, const char* name, DWORD type, const WCHAR* text)
@@ -65,4 +94,15 @@ LONG WriteWideText(HKEY key, const char* name, DWORD type, const WCHAR* text)
     WideName wideName;
     Widen(name, wideName);
     return RegSetValueExW(key, wideName, 0, type, (const BYTE*)text, (DWORD)((TextLength(text) + 1) * sizeof *text));
+}
+
+LONG WriteAnsiBytes(HKEY key, const char* name, DWORD type, const WCHAR* text)
+{
+    WideName wideName;
+    Widen(name, wideName);
+    BYTE bytes[kValueTextSize];
+    size_t length = TextLength(text);
+    if (length >= sizeof bytes) return ERROR_INSUFFICIENT_BUFFER;
+    for (size_t i = 0; i <= length; ++i) bytes[i] = (BYTE)text[i];
+    return RegSetValueExW(key, wideName, 0, type, bytes, (DWORD)(length + 1));
 }

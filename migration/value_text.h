@@ -23,10 +23,21 @@ LONG ReadValueText(HKEY key, const char* name, ValueText& text);
 // ERROR_UNSUPPORTED_TYPE for any other type. On failure the text is left empty.
 LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type);
 
-// Writes a value text as REG_SZ, its terminating NUL counted in the size.
-LONG WriteValueText(HKEY key, const char* name, const char* text);
+// Whether a text read by ReadStoreText with this type holds the bytes of an ANSI text rather than UTF-16.
+inline bool HoldsAnsiBytes(DWORD type) { return type != REG_SZ && type != REG_EXPAND_SZ; }
+
+// Reads a text value of an ANSI account store with the wide function, so that no character is lost to the code
+// page; `type` receives its type. REG_SZ and REG_EXPAND_SZ give their UTF-16 characters; REG_MULTI_SZ is
+// ERROR_UNSUPPORTED_TYPE; any other type's data is taken as the bytes of an ANSI text, each widened to one unit,
+// as the A function hands them back. Data that ends without a NUL ends there, unless it fills the 260 units (or
+// bytes): then ERROR_MORE_DATA, as for longer data. On failure the text is left empty.
+LONG ReadStoreText(HKEY key, const char* name, AccountText& text, DWORD* type);
+
 // Writes a UTF-16 text with the given type and the wide function, its NUL character counted in the size.
 LONG WriteWideText(HKEY key, const char* name, DWORD type, const WCHAR* text);
+// Writes a text of ANSI bytes, each held in one unit, as those bytes and a NUL, with a type other than a string
+// type (which the wide function would take as UTF-16).
+LONG WriteAnsiBytes(HKEY key, const char* name, DWORD type, const WCHAR* text);
 
 // ---- Bounded operations, on ANSI texts and on account texts alike ----
 

@@ -1,5 +1,5 @@
 // Stand-in message boxes (recorded, answered from a script), system error descriptions and the conversion of
-// wide text to the ANSI code page.
+// a code page's text to UTF-16.
 #include <string.h>
 
 #include <deque>
@@ -60,70 +60,75 @@ void ScriptAnswers(std::initializer_list<int> answers)
 
 using namespace standin;
 
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+namespace {
+
+std::u16string TextOf(LPCWSTR text)
 {
-    Box box{hWnd, lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType, IDOK};
-    if (!lpText) LogProblem("MessageBoxA without a text");
+    std::u16string units;
+    for (; text && *text; ++text) units += *text;
+    return units;
+}
+
+}  // namespace
+
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
+{
+    Box box{hWnd, TextOf(lpText), lpCaption ? TextOf(lpCaption) : u"Error", uType, IDOK};
+    std::string shown = UnitsToAnsi(box.text.data(), box.text.size(), 1252);
+    if (!lpText) LogProblem("MessageBoxW without a text");
     UINT buttons = uType & MB_TYPEMASK;
     if (buttons != MB_OK) {
         if (g_answers.empty()) {
-            LogProblem("MessageBoxA: no scripted answer for \"" + box.text + "\"");
+            LogProblem("MessageBoxW: no scripted answer for \"" + shown + "\"");
             box.answer = buttons == MB_YESNO ? IDNO : IDCANCEL;
         } else {
             box.answer = g_answers.front();
             g_answers.pop_front();
-            // 0 is the box failing to show (MessageBoxA's failure result), possible with any buttons.
+            // 0 is the box failing to show (MessageBoxW's failure result), possible with any buttons.
             bool valid = box.answer == 0 || (buttons == MB_YESNO ? (box.answer == IDYES || box.answer == IDNO)
                                                                  : (box.answer == IDOK || box.answer == IDCANCEL));
-            if (!valid) LogProblem("MessageBoxA: scripted answer " + std::to_string(box.answer) + " has no button");
+            if (!valid) LogProblem("MessageBoxW: scripted answer " + std::to_string(box.answer) + " has no button");
         }
     }
     g_boxes.push_back(box);
-    LogCall("box " + box.caption);
+    LogCall("box " + UnitsToAnsi(box.caption.data(), box.caption.size(), 1252));
     return box.answer;
 }
 
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
                             DWORD nSize, void* Arguments)
 {
     (void)lpSource;
     (void)dwLanguageId;
     (void)Arguments;
     if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) || !lpBuffer) {
-        LogProblem("FormatMessageA: unsupported flags or no buffer");
+        LogProblem("FormatMessageW: unsupported flags or no buffer");
         return 0;
     }
-    if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS)) LogProblem("FormatMessageA without FORMAT_MESSAGE_IGNORE_INSERTS");
+    if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS)) LogProblem("FormatMessageW without FORMAT_MESSAGE_IGNORE_INSERTS");
     for (const Description& d : kDescriptions) {
         if (d.code != dwMessageId) continue;
         size_t length = strlen(d.text);
-        if (length + 1 > nSize) return 0;  // ERROR_INSUFFICIENT_BUFFER
-        memcpy(lpBuffer, d.text, length + 1);
+        if (length + 1 > nSize) return 0;  // ERROR_INSUFFICIENT_BUFFER; nSize counts characters
+        for (size_t i = 0; i <= length; ++i) lpBuffer[i] = (WCHAR)(unsigned char)d.text[i];
         return (DWORD)length;
     }
     return 0;  // ERROR_MR_MID_NOT_FOUND: the system has no text for this code
 }
 
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar)
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar)
 {
-    if (CodePage != CP_ACP || dwFlags != 0 || !lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 ||
-        cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr)) {
-        LogProblem("WideCharToMultiByte with parameters the program does not use");
+    unsigned page = CodePage == CP_ACP ? AnsiCodePage() : CodePage;
+    if (!KnownCodePage(page) || dwFlags != 0 || !lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 ||
+        cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr)) {
+        LogProblem("MultiByteToWideChar with parameters the program does not use");
         return 0;  // ERROR_INVALID_PARAMETER
     }
-    if (lpDefaultChar || lpUsedDefaultChar) LogProblem("WideCharToMultiByte with a default character");
-    size_t units = 0;
-    if (cchWideChar == -1) {
-        while (lpWideCharStr[units]) ++units;
-        ++units;  // the NUL is converted too
-    } else {
-        units = (size_t)cchWideChar;
-    }
-    std::string ansi = UnitsToAnsi(lpWideCharStr, units);
-    if (cbMultiByte == 0) return (int)ansi.size();  // the size needed
+    size_t bytes = cbMultiByte == -1 ? strlen(lpMultiByteStr) + 1 : (size_t)cbMultiByte;  // -1: the NUL too
+    if (cchWideChar == 0) return (int)bytes;  // the size needed: one character a byte
     // Like Windows, fills what fits before it fails for want of room (ERROR_INSUFFICIENT_BUFFER).
-    size_t written = ansi.size() < (size_t)cbMultiByte ? ansi.size() : (size_t)cbMultiByte;
-    memcpy(lpMultiByteStr, ansi.data(), written);
-    return written == ansi.size() ? (int)written : 0;
+    size_t written = bytes < (size_t)cchWideChar ? bytes : (size_t)cchWideChar;
+    for (size_t i = 0; i < written; ++i) lpWideCharStr[i] = CharacterOf(page, (unsigned char)lpMultiByteStr[i]);
+    return written == bytes ? (int)written : 0;
 }

@@ -17,12 +17,14 @@
 namespace standin {
 namespace {
 
+// Names compare without regard to letter case, in the order of their upper-case forms, as the registry sorts
+// sub-keys: "[\\]^_" come after the letters.
 struct CaseLess {
     bool operator()(const std::string& a, const std::string& b) const
     {
         size_t n = a.size() < b.size() ? a.size() : b.size();
         for (size_t i = 0; i < n; ++i) {
-            int x = tolower((unsigned char)a[i]), y = tolower((unsigned char)b[i]);
+            int x = toupper((unsigned char)a[i]), y = toupper((unsigned char)b[i]);
             if (x != y) return x < y;
         }
         return a.size() < b.size();
@@ -54,7 +56,7 @@ std::string NameOf(LPCWSTR name)
 {
     size_t length = 0;
     while (name && name[length]) ++length;
-    return UnitsToAnsi(name, length);
+    return UnitsToAnsi(name, length, AnsiCodePage());
 }
 
 struct Node {
@@ -268,10 +270,20 @@ void Reset()
     g_writes.clear();
     g_calls.clear();
     g_problems.clear();
+    UseAnsiCodePage(1252);
     ResetDialogs();
 }
 
 void CreateKey(const char* keyPath) { CreatePath(keyPath); }
+
+void SetAnsiCodePage(UINT page)
+{
+    if (!KnownCodePage(page)) {
+        LogProblem("the stand-in has no code page " + std::to_string(page));
+        return;
+    }
+    UseAnsiCodePage(page);
+}
 
 void SetValueW(const char* keyPath, const char* name, DWORD type, const void* data, size_t size)
 {
@@ -448,7 +460,15 @@ LONG QueryValue(HKEY hKey, const std::string& name, LPDWORD lpReserved, LPDWORD 
         *lpcbData = size;  // the buffer itself is left as it was
         return Logged(what, ERROR_MORE_DATA);
     }
-    if (lpData) memcpy(lpData, bytes.data(), size);  // exact bytes: no NUL is added
+    if (lpData) {
+        memcpy(lpData, bytes.data(), size);
+        // String data that does not end in a NUL gets one after it, uncounted, when the buffer has room.
+        const size_t unit = wide ? 2 : 1;
+        if (IsStringType(value.type) && size >= unit && size + unit <= *lpcbData &&
+            bytes.compare(size - unit, unit, std::string(unit, '\0')) != 0) {
+            memset(lpData + size, 0, unit);
+        }
+    }
     if (lpcbData) *lpcbData = size;
     return Logged(what, ERROR_SUCCESS);
 }

@@ -15,10 +15,14 @@ namespace standin {
 // Empties both trees and forgets grants, faults, handles, boxes, writes and problems.
 void Reset();
 
+// The ANSI code page, through which the A functions and CP_ACP convert: 1252 (Western, the default and after
+// Reset) or 1251 (Cyrillic). Choose it before filling the registry: values stored as ANSI text are kept as UTF-16.
+void SetAnsiCodePage(UINT page);
+
 // Creates the key and every missing key above it.
 void CreateKey(const char* keyPath);
 // Stores a value as RegSetValueExA would, creating the key if needed: the bytes of REG_SZ, REG_EXPAND_SZ and
-// REG_MULTI_SZ are ANSI text, kept as UTF-16 (Windows-1252 is the ANSI code page); any other type's are kept.
+// REG_MULTI_SZ are ANSI text, kept as UTF-16 (converted with the ANSI code page); any other type's are kept.
 void SetValue(const char* keyPath, const char* name, DWORD type, const void* data, size_t size);
 // Stores a value as RegSetValueExW would: its exact bytes, strings being UTF-16LE.
 void SetValueW(const char* keyPath, const char* name, DWORD type, const void* data, size_t size);
@@ -64,24 +68,25 @@ const std::vector<Write>& Writes();
 
 // One line for every registry call and message box, in order, e.g.
 // "open HKCU\\...\\Accounts 0x20019 -> 0", "query Account Name -> 0", "set POP3 Server -> 5",
-// "enum 3 -> 259", "close HKCU\\...", "box Atenci\xF3n"; the W functions log "queryW" and "setW".
+// "enum 3 -> 259", "close HKCU\\...", "box Atenci\xF3n" (the caption in Windows-1252); the W functions log
+// "queryW" and "setW".
 const std::vector<std::string>& Calls();
 
 // Misuse of the operations that Windows would reject or that breaks an ownership rule (closing a key
 // twice or one never opened, bad parameters, a question box with no scripted answer). Tests expect none.
 const std::vector<std::string>& Problems();
 
-// Message boxes shown so far, with the answer given.
+// Message boxes shown so far, with the answer given: MessageBoxW's texts, exactly as the program passed them.
 struct Box {
     HWND owner;
-    std::string text;
-    std::string caption;
+    std::u16string text;
+    std::u16string caption;
     UINT style;
     int answer;
 };
 const std::vector<Box>& Boxes();
 // Answers for boxes that ask a question (anything but a plain OK box), used in order. 0 stands for a box
-// that failed to show, as MessageBoxA reports it.
+// that failed to show, as MessageBoxW reports it.
 void ScriptAnswers(std::initializer_list<int> answers);
 
 }  // namespace standin

@@ -28,13 +28,13 @@ ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 REQUIRED_IMPORTS = {
     "advapi32.dll": {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegQueryValueExW", "RegSetValueExA",
                      "RegSetValueExW", "RegCloseKey"},
-    "user32.dll": {"MessageBoxA"},
-    "kernel32.dll": {"FormatMessageA", "WideCharToMultiByte"},
+    "user32.dll": {"MessageBoxW"},
+    "kernel32.dll": {"FormatMessageW", "MultiByteToWideChar"},
 }
 # Everything the executable may import from KERNEL32: functions that Windows XP has. A new one must be
 # checked against XP before it is added here.
-XP_KERNEL32 = {"ExitProcess", "FormatMessageA", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA",
-               "WideCharToMultiByte"}
+XP_KERNEL32 = {"ExitProcess", "FormatMessageW", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA",
+               "MultiByteToWideChar"}
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"

@@ -89,7 +89,7 @@ FAULTS = [
      "subsystem version 6.00"),
     ("symbols left in", set_field(lambda p: p.FILE_HEADER, NumberOfSymbols=12), "not stripped"),
     ("another DLL", replace(b"msvcrt.dll", b"msvcrx.dll"), "imports msvcrx.dll"),
-    ("USER32 lost", replace(b"USER32.dll", b"USER33.dll"), "MessageBoxA from user32.dll"),
+    ("USER32 lost", replace(b"USER32.dll", b"USER33.dll"), "MessageBoxW from user32.dll"),
     ("registry call lost", replace(b"RegSetValueExA", b"RegSetValueExW"), "RegSetValueExA from advapi32"),
     ("post-XP import", replace(b"GetStartupInfoA", b"GetTickCount64\0"), "GetTickCount64 from kernel32.dll"),
     ("icon of 256 colours", lambda pe, d: icon_group_entry(pe, d, 2, 0), "has 0 colours"),

@@ -164,10 +164,23 @@ const WalkCase kWalkCases[] = {
     {"pointer of 251 characters is passed over", [] { BothStores(); Pointer(PathOf(251)); }, kFirstOnly},
     {"pointer naming the first store, in other letter case",
      [] { BothStores(); Pointer("SOFTWARE\\microsoft\\Internet Account Manager"); }, kFirstOnly},
+    // The pointer's path as the registry reads it: backslashes at either end dropped, doubled ones made single.
+    {"pointer naming the first store with a trailing backslash",
+     [] { BothStores(); Pointer("Software\\Microsoft\\Internet Account Manager\\"); }, kFirstOnly},
+    {"pointer naming the first store with doubled backslashes at both ends",
+     [] { BothStores(); Pointer("\\\\Software\\\\Microsoft\\Internet Account Manager\\\\"); }, kFirstOnly},
+    {"pointer with stray backslashes opened as its store",
+     [] { BothStores(); Pointer("\\Software\\\\Microsoft\\Office\\Outlook\\OMI Account Manager\\"); }, kBothStores},
+    {"pointer of backslashes only is passed over", [] { BothStores(); Pointer("\\\\"); }, kFirstOnly},
     {"account key refused",
      [] { BothStores(); standin::FailOpen(FIRST_STORE "\\00000001", ERROR_ACCESS_DENIED); },
      Trace{Open(FIRST_STORE, "0x20019", 0), Open(FIRST_STORE "\\00000001", "0x2001f", 5),
            Open(FIRST_STORE "\\00000002", "0x2001f", 0), Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
+         PointerRead() + Walked(SECOND_STORE, {"00000001"})},
+    {"a name too long for the buffer is passed over, the walk goes on",
+     [] { BothStores(); standin::FailEnum(FIRST_STORE, 0, ERROR_MORE_DATA); },
+     Trace{Open(FIRST_STORE, "0x20019", 0), Open(FIRST_STORE "\\00000002", "0x2001f", 0),
+           Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
          PointerRead() + Walked(SECOND_STORE, {"00000001"})},
     {"enumeration error ends that store's walk",
      [] { BothStores(); standin::FailEnum(FIRST_STORE, 1, ERROR_BADDB); },
@@ -201,6 +214,9 @@ const WalkCase kWalkCases[] = {
      kNoFirstTwo + Parent(IDENTITIES, kIdentityAWalked) + RootsMissing(0, 3) +
          Parent(kProfileRoots[3], Owner(ProfileKey(3, "Outlook"), PROFILE_STORE, {"00000001"})),
      {}},
+    {"identity name too long for the buffer: the next one is walked",
+     [] { ThreeIdentities(); standin::FailEnum(IDENTITIES, 0, ERROR_MORE_DATA); },
+     kNoFirstTwo + Parent(IDENTITIES, kIdentityBWalked + kIdentityCWalked) + RootsMissing(0, 4), {}},
     {"identities without sub-keys", [] { standin::CreateKey(IDENTITIES); },
      kNoFirstTwo + Parent(IDENTITIES, {}) + RootsMissing(0, 4), {}},
     // Outlook profiles: each root alone, then several profiles under one root.
@@ -218,6 +234,15 @@ const WalkCase kWalkCases[] = {
          Parent(kProfileRoots[3], Owner(ProfileKey(3, "Casa"), PROFILE_STORE, {}, false) +
                                       Owner(ProfileKey(3, "Outlook"), PROFILE_STORE, {"00000003"}) +
                                       Owner(ProfileKey(3, "Trabajo"), PROFILE_STORE, {"00000001", "00000002"})),
+     {}},
+    {"profile name too long for the buffer: the next one is walked",
+     [] {
+         Accounts((ProfileKey(3, "Casa") + "\\" PROFILE_STORE).c_str(), {"00000001"});
+         OneProfile(3);
+         standin::FailEnum(kProfileRoots[3], 0, ERROR_MORE_DATA);
+     },
+     kNoFirstTwo + Missing(IDENTITIES) + RootsMissing(0, 3) +
+         Parent(kProfileRoots[3], Owner(ProfileKey(3, "Outlook"), PROFILE_STORE, {"00000001"})),
      {}},
     {"profile root refused", [] { OneProfile(3); standin::FailOpen(kProfileRoots[3], ERROR_ACCESS_DENIED); },
      kNoFirstTwo + Missing(IDENTITIES) + RootsMissing(0, 3) + Trace{Open(kProfileRoots[3], "0x20019", 5)}, {}},
@@ -272,12 +297,12 @@ TEST_F(AccountStoresUpdate, EveryStoreInWalkOrder)
 
     UpdateAllStores();
 
-    std::vector<std::string> notices;
+    std::vector<std::u16string> notices;
     for (const standin::Box& box : standin::Boxes()) notices.push_back(box.text);
-    const std::string start = "Se ha actualizado correctamente la cuenta ";
-    EXPECT_EQ(notices, (std::vector<std::string>{start + "Casa.", start + "Oficina.", start + "Identidad A.",
-                                                 start + "Identidad C.", start + "Perfil NT.", start + "Perfil 98.",
-                                                 start + "Perfil 2013.", start + "Perfil 2016."}));
+    const std::u16string start = u"Se ha actualizado correctamente la cuenta ";
+    EXPECT_EQ(notices, (std::vector<std::u16string>{start + u"Casa.", start + u"Oficina.", start + u"Identidad A.",
+                                                    start + u"Identidad C.", start + u"Perfil NT.", start + u"Perfil 98.",
+                                                    start + u"Perfil 2013.", start + u"Perfil 2016."}));
     for (const auto& account : ansi) {
         standin::StoredValue user = standin::GetValue(account[0].c_str(), "POP3 User Name");
         EXPECT_EQ(user.type, (DWORD)REG_SZ) << account[0];

@@ -92,15 +92,16 @@ Vals ProfileConverted(const std::u16string& domain, const std::u16string& user =
 }
 
 struct ExpectedBox {
-    std::string caption;
-    std::string text;
+    std::u16string caption;
+    std::u16string text;
     UINT style;
 };
-ExpectedBox Notice(const std::string& label)
+ExpectedBox Notice(const std::u16string& label)
 {
-    return ExpectedBox{kAtencion, "Se ha actualizado correctamente la cuenta " + label + ".", 0x40};
+    return ExpectedBox{Wide(kAtencion), u"Se ha actualizado correctamente la cuenta " + label + u".", 0x40};
 }
-ExpectedBox Error(const std::string& caption, const std::string& body) { return ExpectedBox{caption, body, 0}; }
+ExpectedBox Notice(const std::string& label) { return Notice(Wide(label)); }
+ExpectedBox Error(const std::string& caption, const std::string& body) { return ExpectedBox{Wide(caption), Wide(body), 0}; }
 
 const char kErrReadUser[] = "Error leyendo el nombre de cuenta";
 const char kErrWriteUser[] = "Error escribiendo el nombre de cuenta";
@@ -116,6 +117,7 @@ struct AccountCase {
     Vals changed;  // values that differ or are added afterwards
     std::vector<ExpectedBox> boxes;
     const AccountFormat* format = &kInternetAccountFormat;
+    UINT ansiCodePage = 1252;  // the system's, through which values stored as ANSI text are converted
 };
 
 void Store(const Vals& values)
@@ -145,6 +147,7 @@ protected:
     {
         SCOPED_TRACE(c.label);
         standin::Reset();
+        standin::SetAnsiCodePage(c.ansiCodePage);
         Store(c.before);
         Run(*c.format);
         std::string after = standin::Dump(kAccount);
@@ -153,6 +156,7 @@ protected:
         for (const std::string& problem : standin::Problems()) ADD_FAILURE() << problem;
 
         standin::Reset();
+        standin::SetAnsiCodePage(c.ansiCodePage);
         Vals expected = c.before;
         for (const Val& v : c.changed) expected = With(expected, v);
         Store(expected);
@@ -168,16 +172,17 @@ protected:
         if (c.changed.empty() && c.boxes.empty()) {
             EXPECT_TRUE(writes.empty()) << "an untouched account was written";
         }
+        // Texts are written with the wide function: UTF-16 with one NUL character at the end, or, for a value of an
+        // Outlook Express store that is no string, ANSI bytes with one NUL.
         for (const standin::Write& w : writes) {
             if (w.type == REG_DWORD) continue;
-            EXPECT_EQ(w.wide, c.format->wideText) << w.name << ": written with the format's function";
-            if (w.wide) {
+            EXPECT_TRUE(w.wide) << w.name << ": a text is written with the wide function";
+            if (c.format->utf16Data || w.type == REG_SZ || w.type == REG_EXPAND_SZ) {
                 std::u16string text = FromU16(w.bytes);
                 EXPECT_EQ(w.bytes.size() % 2, 0u) << w.name;
                 EXPECT_LE(text.size(), 260u) << w.name;
                 EXPECT_EQ(text.find(u'\0'), text.size() - 1) << w.name << ": one NUL character, at the end";
             } else {
-                EXPECT_EQ(w.type, (DWORD)REG_SZ) << w.name;
                 EXPECT_LE(w.bytes.size(), 260u) << w.name;
                 EXPECT_EQ(w.bytes.find('\0'), w.bytes.size() - 1) << w.name << ": one NUL, at the end";
             }
@@ -214,10 +219,36 @@ TEST_F(AccountUpdate, HostedAccountsAreRewritten)
         {"empty Account Name: named by its address",
          With(Account("juan@fontaneria-delinon.com"), S(kName, "")), Converted(kDomain),
          {Notice("juan@fontaneria-delinon.com")}},
-        {"values stored without their NUL",
-         {Raw(kName, "Correo Juan"), Raw(kAddress, "juan@fontaneria-delinon.com"), Raw(kPop3, "pop.old"),
-          Raw(kUser, "juan"), Raw(kSmtp, "smtp.old")},
-         Converted(kDomain), {Notice("Correo Juan")}},
+        {"string values stored without their NUL", {Raw(kName, "Correo Juan"), Raw(kAddress, "juan@fontaneria-delinon.com"),
+         Raw(kPop3, "pop.old"), Raw(kUser, "juan"), Raw(kSmtp, "smtp.old")}, Converted(kDomain), {Notice("Correo Juan")}},
+        {"bytes without their NUL end where the data ends; the user name keeps its type",
+         {Raw(kName, "Correo Juan", REG_BINARY), Raw(kAddress, "juan@fontaneria-delinon.com", REG_BINARY),
+          Raw(kPop3, "pop.old", REG_BINARY), Raw(kUser, "juan", REG_BINARY), Raw(kSmtp, "smtp.old", REG_BINARY)},
+         With(Converted(kDomain), Raw(kUser, Sz("juan.fontaneria-delinon.com"), REG_BINARY)), {Notice("Correo Juan")}},
+        // The texts of an Outlook Express store are read and written with the wide functions: nothing is lost to
+        // the code page, and a name it can hold is stored with the same bytes as through the ANSI functions.
+        {"user name outside the code page kept exactly", With(Account("juan@fontaneria-delinon.com"), WS(kUser, u"\u0141ucja \u4E2D")),
+         With(Converted(kDomain), WS(kUser, u"\u0141ucja \u4E2D." + kDomainW)), {Notice("Correo Juan")}},
+        {"account name outside the code page shown exactly",
+         With(Account("juan@fontaneria-delinon.com"), WS(kName, u"Zo\u00EB \u0141\u0119cka")), Converted(kDomain),
+         {Notice(u"Zo\u00EB \u0141\u0119cka")}},
+        {"user name as REG_EXPAND_SZ keeps its type",
+         With(Account("juan@fontaneria-delinon.com"), Raw(kUser, Sz("j\xFCrgen"), REG_EXPAND_SZ)),
+         With(Converted(kDomain), Raw(kUser, Sz("j\xFCrgen.fontaneria-delinon.com"), REG_EXPAND_SZ)),
+         {Notice("Correo Juan")}},
+        {"user name of ANSI bytes keeps its type and bytes",
+         With(Account("juan@fontaneria-delinon.com"), Raw(kUser, Sz("j\xFCrgen"), REG_BINARY)),
+         With(Converted(kDomain), Raw(kUser, Sz("j\xFCrgen.fontaneria-delinon.com"), REG_BINARY)),
+         {Notice("Correo Juan")}},
+        {"user name as REG_MULTI_SZ is unreadable, rest done",
+         With(Account("juan@fontaneria-delinon.com"), WRaw(kUser, U16z(u"juan") + U16z(u"ana"), REG_MULTI_SZ)),
+         Without(Converted(kDomain), kUser), {Error(kErrReadUser, kUnsupported), Notice("Correo Juan")}},
+        {"under code page 1251: a Cyrillic user name kept exactly",
+         Account("juan@fontaneria-delinon.com", "\xC8\xE2\xE0\xED"), Converted(kDomain, "\xC8\xE2\xE0\xED"),
+         {Notice("Correo Juan")}, &kInternetAccountFormat, 1251},
+        {"under code page 1251: an account name of ANSI bytes shown in that code page",
+         With(Account("juan@fontaneria-delinon.com"), Raw(kName, Sz("\xC8\xE2\xE0\xED"), REG_BINARY)), Converted(kDomain),
+         {Notice(u"\u0418\u0432\u0430\u043D")}, &kInternetAccountFormat, 1251},
         {"types are not examined", With(Account("juan@fontaneria-delinon.com"),
                                         Raw(kAddress, Sz("juan@fontaneria-delinon.com"), REG_BINARY)),
          Converted(kDomain), {Notice("Correo Juan")}},
@@ -238,9 +269,9 @@ TEST_F(AccountUpdate, HostedAccountsAreRewritten)
          With(ProfileConverted(kDomainW), WS(kSmtp, u"smtp." + kDomainW)), {Notice("Correo Juan")}, kProfile},
         {"profile: user name outside Windows-1252 kept exactly", ProfileAccount(kAddressW, u"\u0141ucja \u4E2D"),
          ProfileConverted(kDomainW, u"\u0141ucja \u4E2D"), {Notice("Correo Juan")}, kProfile},
-        {"profile: account name shown in the ANSI code page",
-         With(ProfileAccount(kAddressW), B(kName, u"Zo\u00EB \u0141\u0119cka")), ProfileConverted(kDomainW),
-         {Notice("Zo\xEB ??cka")}, kProfile},
+        {"profile: account name outside the code page shown exactly",
+         With(ProfileAccount(kAddressW), B(kName, u"Zo\u00EB \u0141\u0119cka \U0001F4E7")), ProfileConverted(kDomainW),
+         {Notice(u"Zo\u00EB \u0141\u0119cka \U0001F4E7")}, kProfile},
         {"profile: no SMTP Server: receiving side only", Without(ProfileAccount(kAddressW), kSmtp),
          {B(kPop3, u"pop3." + kDomainW), B(kPUser, u"juan." + kDomainW)}, {Notice("Correo Juan")}, kProfile},
         {"profile: no POP3 User: error, sending side still rewritten", Without(ProfileAccount(kAddressW), kPUser),
@@ -349,6 +380,9 @@ TEST_F(AccountUpdate, NothingIsWrittenCutShortOrExtendedTwice)
         {"profile: longer account name is shortened with an ellipsis",
          With(ProfileAccount(kAddressW), B(kName, std::u16string(217, u'n'))), ProfileConverted(kDomainW),
          {Notice(Repeat('n', 213) + "...")}, kProfile},
+        {"profile: the ellipsis never cuts a character of two units in half",
+         With(ProfileAccount(kAddressW), B(kName, std::u16string(212, u'n') + u"\U0001F4E7nnnn")),
+         ProfileConverted(kDomainW), {Notice(Repeat('n', 212) + "...")}, kProfile},
     };
     for (const AccountCase& c : cases) Check(c);
 }
@@ -425,8 +459,8 @@ TEST_F(AccountUpdate, EachRefusedWriteIsReportedAndTheRestGoesOn)
         Store(expected);
         EXPECT_EQ(after, standin::Dump(kAccount));
         ASSERT_EQ(boxes.size(), 2u);
-        EXPECT_EQ(boxes[0].caption, f.caption);
-        EXPECT_EQ(boxes[0].text, f.body);
+        EXPECT_EQ(boxes[0].caption, Wide(f.caption));
+        EXPECT_EQ(boxes[0].text, Wide(f.body));
         EXPECT_EQ(boxes[0].style, 0u);
         EXPECT_EQ(boxes[1].text, Notice("Correo Juan").text);
         // The error box follows its write at once.
@@ -448,14 +482,20 @@ TEST_F(AccountUpdate, ReadOnlyAccountReportsEveryWrite)
         {pop3, kErrWriteUser, smtp, auth, kAtencion},
         {pop3, kErrWriteUser, smtp, auth, auth, kAtencion},
     };
-    for (int i = 0; i < 2; ++i) {
-        standin::Reset();
-        Store(kFormats[i].before);
-        Run(*kFormats[i].format, KEY_READ);
-        std::vector<std::string> shown;
-        for (const standin::Box& box : standin::Boxes()) shown.push_back(box.caption);
-        EXPECT_EQ(shown, captions[i]);
-        EXPECT_TRUE(standin::Writes().empty());
+    // The captions read the same on a Cyrillic system.
+    for (UINT codePage : {1252u, 1251u}) {
+        for (int i = 0; i < 2; ++i) {
+            SCOPED_TRACE(codePage);
+            standin::Reset();
+            standin::SetAnsiCodePage(codePage);
+            Store(kFormats[i].before);
+            Run(*kFormats[i].format, KEY_READ);
+            std::vector<std::u16string> shown, expected;
+            for (const standin::Box& box : standin::Boxes()) shown.push_back(box.caption);
+            for (const std::string& caption : captions[i]) expected.push_back(Wide(caption));
+            EXPECT_EQ(shown, expected);
+            EXPECT_TRUE(standin::Writes().empty());
+        }
     }
 }
 
@@ -465,8 +505,8 @@ TEST_F(AccountUpdate, UnreadableUserNameIsReportedWithTheReadsError)
     standin::FailQuery(kAccount, kUser, ERROR_BADDB);
     Run();
     ASSERT_EQ(standin::Boxes().size(), 2u);
-    EXPECT_EQ(standin::Boxes()[0].caption, kErrReadUser);
-    EXPECT_EQ(standin::Boxes()[0].text, "The configuration registry database is corrupt.\r\n");
+    EXPECT_EQ(standin::Boxes()[0].caption, Wide(kErrReadUser));
+    EXPECT_EQ(standin::Boxes()[0].text, u"The configuration registry database is corrupt.\r\n");
     EXPECT_EQ(standin::GetValue(kAccount, kUser).bytes, Sz("juan"));
     EXPECT_EQ(standin::GetValue(kAccount, kSmtp).bytes, Sz("smtp.fontaneria-delinon.com"));
 }
@@ -475,9 +515,9 @@ TEST_F(AccountUpdate, ReadsWritesAndBoxesComeInOrder)
 {
     const std::string notice = std::string("box ") + kAtencion;
     const std::vector<std::string> expected[] = {
-        {"query Account Name -> 0", "query SMTP Email Address -> 0", "query POP3 Server -> 0",
-         "set POP3 Server -> 0", "query POP3 User Name -> 0", "set POP3 User Name -> 0", "query SMTP Server -> 0",
-         "set SMTP Server -> 0", "set SMTP Use Sicily -> 0", notice},
+        {"queryW Account Name -> 0", "queryW SMTP Email Address -> 0", "queryW POP3 Server -> 0",
+         "setW POP3 Server -> 0", "queryW POP3 User Name -> 0", "setW POP3 User Name -> 0", "queryW SMTP Server -> 0",
+         "setW SMTP Server -> 0", "set SMTP Use Sicily -> 0", notice},
         {"queryW Account Name -> 0", "queryW Email -> 0", "queryW POP3 Server -> 0", "setW POP3 Server -> 0",
          "queryW POP3 User -> 0", "setW POP3 User -> 0", "queryW SMTP Server -> 0", "setW SMTP Server -> 0",
          "set SMTP Use Auth -> 0", "set SMTP Auth Method -> 0", notice},
@@ -502,7 +542,7 @@ TEST_F(AccountUpdate, ReadsWritesAndBoxesComeInOrder)
     Run();
     ASSERT_EQ(standin::Writes().size(), 4u);
     EXPECT_EQ(standin::Writes()[0].type, (DWORD)REG_SZ);
-    EXPECT_EQ(standin::Writes()[0].bytes, Sz("pop3.fontaneria-delinon.com"));
+    EXPECT_EQ(standin::Writes()[0].bytes, U16z(u"pop3.fontaneria-delinon.com"));
     EXPECT_EQ(standin::Writes()[3].type, (DWORD)REG_DWORD);
     EXPECT_EQ(standin::Writes()[3].bytes, std::string("\x02\x00\x00\x00", 4));
 }

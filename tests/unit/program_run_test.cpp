@@ -1,5 +1,5 @@
 // Tests of the program run: the question, the walk only on Yes, the closing notice in every case, and the
-// exit code, with the exact bytes and styles of both boxes.
+// exit code, with the exact texts and styles of both boxes, whatever the system's code page.
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@ struct RunCase {
     int answer;
     bool hostedAccount;
     std::vector<std::string> texts;  // every box in order, after the question
+    UINT ansiCodePage = 1252;        // the system's: the texts show the same under any
 };
 
 const RunCase kRunCases[] = {
@@ -26,6 +27,8 @@ const RunCase kRunCases[] = {
      {"Se ha actualizado correctamente la cuenta Correo Ana.", "Proceso finalizado."}},
     {"Yes with no accounts", IDYES, false, {"Proceso finalizado."}},
     {"question box failing to show changes nothing", 0, true, {"Proceso finalizado."}},
+    {"the same texts on a Cyrillic system", IDYES, true,
+     {"Se ha actualizado correctamente la cuenta Correo Ana.", "Proceso finalizado."}, 1251},
 };
 
 void PrintTo(const RunCase& c, std::ostream* out) { *out << c.what; }
@@ -35,6 +38,7 @@ class ProgramRun : public StandinTest, public ::testing::WithParamInterface<RunC
 TEST_P(ProgramRun, AsksWalksAndCloses)
 {
     const RunCase& c = GetParam();
+    standin::SetAnsiCodePage(c.ansiCodePage);
     if (c.hostedAccount) StoreHostedAccount(kAccount, "Correo Ana");
     const std::string before = standin::Dump("HKCU") + standin::Dump("HKLM");
     standin::ScriptAnswers({c.answer});
@@ -43,16 +47,16 @@ TEST_P(ProgramRun, AsksWalksAndCloses)
 
     const std::vector<standin::Box>& boxes = standin::Boxes();
     ASSERT_EQ(boxes.size(), c.texts.size() + 1);
-    EXPECT_EQ(boxes[0].text, kQuestion);
+    EXPECT_EQ(boxes[0].text, Wide(kQuestion));
     EXPECT_EQ(boxes[0].style, 0x24u);
     EXPECT_EQ(boxes[0].answer, c.answer);
     const standin::Box& last = boxes.back();
     EXPECT_EQ(last.style, 0x40u);
     for (size_t i = 0; i < boxes.size(); ++i) {
         EXPECT_EQ(boxes[i].owner, nullptr);
-        EXPECT_EQ(boxes[i].caption, kAtencion);
+        EXPECT_EQ(boxes[i].caption, Wide(kAtencion));
         if (i > 0) {
-            EXPECT_EQ(boxes[i].text, c.texts[i - 1]);
+            EXPECT_EQ(boxes[i].text, Wide(c.texts[i - 1]));
         }
     }
     const bool changed = before != standin::Dump("HKCU") + standin::Dump("HKLM");

@@ -40,7 +40,17 @@ TEST_F(StandinConformance, QueryValueFollowsWindows)
     const QueryCase cases[] = {
         {"fits with room", Sz("abc"), 10, ERROR_SUCCESS, 4, REG_SZ, Sz("abc") + "\xCC"},
         {"exactly fills: no NUL added", "abcd", 4, ERROR_SUCCESS, 4, REG_SZ, "abcd\xCC"},
-        {"short data without NUL stays unterminated", "ab", 10, ERROR_SUCCESS, 2, REG_SZ, "ab\xCC"},
+        // Short string data without a NUL gets one after it, not counted, when the buffer has room (as Wine does).
+        {"short string without NUL: one added, uncounted", "ab", 10, ERROR_SUCCESS, 2, REG_SZ, std::string("ab\0\xCC", 4)},
+        {"W: short string without NUL: a NUL character added", U16(u"ab"), 16, ERROR_SUCCESS, 4, REG_SZ,
+         U16z(u"ab") + "\xCC", REG_SZ, true, true},
+        {"W: room for one byte only: nothing added", U16(u"ab"), 5, ERROR_SUCCESS, 4, REG_SZ, U16(u"ab") + "\xCC",
+         REG_SZ, true, true},
+        {"W: exactly fills: nothing added", U16(u"ab"), 4, ERROR_SUCCESS, 4, REG_SZ, U16(u"ab") + "\xCC", REG_SZ,
+         true, true},
+        {"REG_BINARY without NUL stays unterminated", "ab", 10, ERROR_SUCCESS, 2, REG_BINARY, "ab\xCC", REG_BINARY},
+        {"W: REG_BINARY without NUL stays unterminated", U16(u"ab"), 16, ERROR_SUCCESS, 4, REG_BINARY,
+         U16(u"ab") + "\xCC", REG_BINARY, true, true},
         {"too long: buffer untouched", Sz("abcdef"), 4, ERROR_MORE_DATA, 7, REG_SZ, "\xCC\xCC\xCC\xCC\xCC"},
         {"missing: nothing touched", "", 10, ERROR_FILE_NOT_FOUND, 10, untouched, "\xCC\xCC"},
         // Strings are kept as UTF-16: the A function converts through Windows-1252, the W function does not.
@@ -54,7 +64,7 @@ TEST_F(StandinConformance, QueryValueFollowsWindows)
         {"REG_EXPAND_SZ is converted too", U16z(u"\u00F1"), 16, ERROR_SUCCESS, 2, REG_EXPAND_SZ, "\xF1\0\xCC",
          REG_EXPAND_SZ, true},
         {"odd UTF-16 read with A: the half character is dropped", U16(u"ab") + "c", 16, ERROR_SUCCESS, 2, REG_SZ,
-         "ab\xCC", REG_SZ, true},
+         std::string("ab\0\xCC", 4), REG_SZ, true},
         {"A buffer too small for the converted text", U16z(u"Zo\u00EB"), 3, ERROR_MORE_DATA, 4, REG_SZ,
          "\xCC\xCC\xCC\xCC", REG_SZ, true},
         {"W buffer too small by one byte", U16z(u"\u0141ucja"), 11, ERROR_MORE_DATA, 12, REG_SZ,
@@ -130,25 +140,48 @@ TEST_F(StandinConformance, SetValueKeepsWhatEachFunctionMeans)
     }
 }
 
-// WideCharToMultiByte into the ANSI code page: what fits, and what does not.
-TEST_F(StandinConformance, WideTextToTheAnsiCodePage)
+// MultiByteToWideChar with a named code page or the ANSI one: what fits, and what does not.
+struct ToWideCase {
+    const char* label;
+    UINT ansiCodePage;
+    UINT codePage;
+    const char* bytes;
+    int room;
+    int result;
+    std::u16string out;  // the start of the buffer afterwards; junk is 0xCCCC
+};
+
+TEST_F(StandinConformance, CodePageTextToUtf16)
 {
-    char out[16];
-    memset(out, kJunk, sizeof out);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"Zo\u00EB \u0141\u4E2D", -1, out, sizeof out, NULL, NULL), 7);
-    EXPECT_EQ(std::string(out, 8), std::string("Zo\xEB ??\0\xCC", 8));
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"Zo\u00EB", -1, NULL, 0, NULL, NULL), 4) << "the size needed";
-    memset(out, kJunk, sizeof out);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"Zo\u00EB", -1, out, 3, NULL, NULL), 0) << "no room for the NUL";
-    EXPECT_EQ((BYTE)out[3], kJunk);
+    const std::u16string junk(1, u'\xCCCC');
+    const ToWideCase cases[] = {
+        {"1252, NUL included", 1252, 1252, "\xBF" "Atenci\xF3n", 16, 10, u"\u00BFAtenci\u00F3n" + std::u16string(1, 0) + junk},
+        {"1252 named under a 1251 system", 1251, 1252, "\xBF" "Atenci\xF3n", 16, 10, u"\u00BFAtenci\u00F3n" + std::u16string(1, 0)},
+        {"the ANSI code page under 1251", 1251, CP_ACP, "\xBF" "Atenci\xF3n", 16, 10, u"\u0457Atenci\u0443n" + std::u16string(1, 0)},
+        {"1252's own characters above 0x7F", 1252, 1252, "\x80\x81\x9F", 4, 4, u"\u20AC\u0081\u0178" + std::u16string(1, 0)},
+        {"1251's own characters above 0x7F", 1252, 1251, "\x80\xA8\xC0\xFF", 5, 5, u"\u0402\u0401\u0410\u044F" + std::u16string(1, 0)},
+        {"the size needed", 1252, 1252, "Zo\xEB", 0, 4, junk},
+        {"no room for the NUL: what fits, and 0", 1252, 1252, "Zo\xEB", 3, 0, u"Zo\u00EB" + junk},
+    };
+    for (const ToWideCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        standin::Reset();
+        standin::SetAnsiCodePage(c.ansiCodePage);
+        WCHAR out[16];
+        for (WCHAR& unit : out) unit = 0xCCCC;
+        EXPECT_EQ(MultiByteToWideChar(c.codePage, 0, c.bytes, -1, c.room ? out : NULL, c.room), c.result);
+        EXPECT_EQ(std::u16string(out, c.out.size()), c.out);
+    }
 }
 
-TEST_F(StandinConformance, EnumKeysInCaseInsensitiveOrder)
+// Sub-keys come in the order of their names' upper-case forms, as the registry sorts them: "[" and "_" after "Z".
+TEST_F(StandinConformance, EnumKeysInUpperCaseOrder)
 {
-    for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2"}) standin::CreateKey((std::string(kKey) + "\\" + name).c_str());
+    for (const char* name : {"beta", "_x", "Alpha", "gamma", "[y", "ALPHA2", "zeta"})
+        standin::CreateKey((std::string(kKey) + "\\" + name).c_str());
     HKEY key = Open("Software\\Test", KEY_READ);
-    const char* expected[] = {"Alpha", "ALPHA2", "beta", "gamma"};
-    for (DWORD i = 0; i < 4; ++i) {
+    const char* expected[] = {"Alpha", "ALPHA2", "beta", "gamma", "zeta", "[y", "_x"};
+    for (DWORD i = 0; i < 7; ++i) {
         char name[260];
         memset(name, kJunk, sizeof name);
         DWORD length = sizeof name;
@@ -159,7 +192,7 @@ TEST_F(StandinConformance, EnumKeysInCaseInsensitiveOrder)
     char name[4];
     memset(name, kJunk, sizeof name);
     DWORD length = 4;
-    EXPECT_EQ(RegEnumKeyExA(key, 4, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExA(key, 7, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);  // "Alpha" + NUL
     EXPECT_EQ(length, 4u);
     EXPECT_EQ((BYTE)name[0], kJunk);
@@ -266,13 +299,13 @@ TEST_F(StandinConformance, HandleMisuseIsCaught)
 TEST_F(StandinConformance, MessageBoxesAreRecordedAndAnswered)
 {
     standin::ScriptAnswers({IDNO, IDYES});
-    EXPECT_EQ(MessageBoxA(NULL, "q1", "c", MB_YESNO | MB_ICONQUESTION), IDNO);
-    EXPECT_EQ(MessageBoxA(NULL, "note", "c", MB_OK), IDOK);  // plain OK boxes take no scripted answer
-    EXPECT_EQ(MessageBoxA(NULL, "q2", "c", MB_YESNO), IDYES);
+    EXPECT_EQ(MessageBoxW(NULL, u"q1", u"c", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(MessageBoxW(NULL, u"n\u00F3te \u0141", u"c", MB_OK), IDOK);  // plain OK boxes take no scripted answer
+    EXPECT_EQ(MessageBoxW(NULL, u"q2", u"c", MB_YESNO), IDYES);
     ASSERT_EQ(standin::Boxes().size(), 3u);
-    EXPECT_EQ(standin::Boxes()[1].text, "note");
+    EXPECT_EQ(standin::Boxes()[1].text, u"n\u00F3te \u0141") << "recorded exactly";
     EXPECT_EQ(standin::Boxes()[2].style, (UINT)MB_YESNO);
-    EXPECT_EQ(MessageBoxA(NULL, "q3", "c", MB_YESNO), IDNO);  // unscripted: a problem
+    EXPECT_EQ(MessageBoxW(NULL, u"q3", u"c", MB_YESNO), IDNO);  // unscripted: a problem
     EXPECT_EQ(standin::Problems().size(), 1u);
     standin::Reset();
 }

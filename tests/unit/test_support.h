@@ -31,6 +31,13 @@ inline std::u16string FromU16(const std::string& bytes)
         text += (char16_t)((unsigned char)bytes[i] | (unsigned char)bytes[i + 1] << 8);
     return text;
 }
+// A text of the tests, written in Latin-1 as the program's own Windows-1252 texts are, as the UTF-16 a box shows.
+inline std::u16string Wide(const std::string& latin1)
+{
+    std::u16string text;
+    for (char c : latin1) text += (char16_t)(unsigned char)c;
+    return text;
+}
 // Bytes of a REG_DWORD, least significant first.
 inline std::string Dw(DWORD v)
 {
