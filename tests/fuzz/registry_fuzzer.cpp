@@ -138,6 +138,7 @@ void StoreValue(FuzzedDataProvider& in, const std::string& key, const char* name
     case 1: type = REG_BINARY; break;
     case 2: type = REG_DWORD; text = text.substr(0, 4); break;
     case 3: type = REG_NONE; break;
+    case 4: type = REG_MULTI_SZ; break;
     default: break;
     }
     switch (in.ConsumeIntegralInRange(0, 5)) {
@@ -236,18 +237,23 @@ struct Account {
     std::map<std::string, DWORD> types;  // the type of each text value before the run
 };
 
-// What the program can read of a stored value, in the account's format: an ANSI text that fits a 260-byte
-// buffer with its terminator; a REG_BINARY or REG_SZ UTF-16 text of an even byte count with a NUL character
-// within 260 units.
+// What the program can read of a stored value, in the account's format, through the wide function. In an
+// Outlook Express store: a REG_SZ or REG_EXPAND_SZ string (UTF-16, an odd byte dropped) with a NUL within 260
+// units or fewer units; REG_MULTI_SZ never; any other type's bytes as an ANSI text that fits a 260-byte buffer
+// with its terminator. In a profile: a REG_BINARY or REG_SZ UTF-16 text of an even byte count with a NUL
+// character within 260 units.
 bool ReadableText(const Account& account, const char* name, Units* text)
 {
     standin::StoredValue value = standin::GetValue(account.path.c_str(), name);
     if (!value.present) return false;
     if (!account.format->wide) {
-        if (value.bytes.size() > 260) return false;
-        size_t nul = value.bytes.find('\0');
-        if (nul == std::string::npos && value.bytes.size() == 260) return false;
-        *text = Widen(value.bytes.substr(0, nul));
+        if (value.type == REG_MULTI_SZ) return false;
+        bool string = value.type == REG_SZ || value.type == REG_EXPAND_SZ;
+        if (value.wide.size() > (string ? 520 : 260)) return false;
+        Units units = string ? FromUtf16(value.wide) : Widen(value.wide);
+        size_t nul = units.find(u'\0');
+        if (nul == Units::npos && units.size() == 260) return false;
+        *text = units.substr(0, nul);
         return true;
     }
     if ((value.type != REG_BINARY && value.type != REG_SZ) || value.wide.size() > 520 || value.wide.size() % 2) return false;
@@ -351,20 +357,27 @@ void CheckWrites(const std::vector<Account>& accounts)
         }
         if (authSetting) continue;
 
+        // Every text is written with the wide function: UTF-16 with one NUL character, or, for an Outlook Express
+        // value of another type than a string, an ANSI text's bytes with one NUL.
         Units text;
-        if (format.wide) {
-            Units units = FromUtf16(write.bytes);
-            Require(write.wide && write.bytes.size() % 2 == 0 && units.size() <= 260 && !units.empty() &&
-                        units.find(u'\0') == units.size() - 1,
-                    "a profile text is UTF-16 with at most 259 characters and its one NUL character", where);
-            auto type = account->types.find(write.name);
-            Require(type != account->types.end() && write.type == type->second, "a profile text keeps its type", where);
-            text = units.substr(0, units.size() - 1);
-        } else {
-            Require(!write.wide && write.type == REG_SZ && !write.bytes.empty() && write.bytes.size() <= 260 &&
-                        write.bytes.find('\0') == write.bytes.size() - 1,
-                    "an ANSI string is written as REG_SZ with at most 259 characters and its one NUL", where);
+        auto type = account->types.find(write.name);
+        bool kept = type != account->types.end() && write.type == type->second;
+        Require(write.wide, "a text is written with the wide function", where);
+        if (!format.wide && write.type != REG_SZ && write.type != REG_EXPAND_SZ) {
+            Require(!write.bytes.empty() && write.bytes.size() <= 260 && write.bytes.find('\0') == write.bytes.size() - 1,
+                    "an ANSI text is written with at most 259 bytes and its one NUL", where);
             text = Widen(write.bytes.substr(0, write.bytes.size() - 1));
+        } else {
+            Units units = FromUtf16(write.bytes);
+            Require(write.bytes.size() % 2 == 0 && units.size() <= 260 && !units.empty() &&
+                        units.find(u'\0') == units.size() - 1,
+                    "a UTF-16 text has at most 259 characters and its one NUL character", where);
+            text = units.substr(0, units.size() - 1);
+        }
+        if (format.wide || write.name == format.names[3]) {
+            Require(kept, "a profile text, and a user name, keep their type", where);
+        } else {
+            Require(write.type == REG_SZ, "an Outlook Express server name is written as REG_SZ", where);
         }
         const Units& domain = account->domain;
         if (write.name == format.names[2]) {
@@ -382,6 +395,13 @@ void CheckWrites(const std::vector<Account>& accounts)
 }
 
 bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+// A box's UTF-16 text as Latin-1, which the program's own texts are, for comparing with them ("?" elsewhere).
+std::string Latin1(const std::u16string& text)
+{
+    std::string bytes;
+    for (char16_t unit : text) bytes += unit <= 0xFF ? (char)unit : '?';
+    return bytes;
+}
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -402,7 +422,13 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
         const std::string& call = calls[i];
         if (StartsWith(call, "box ")) {
             Require(box < boxes.size(), "every box is recorded");
-            const standin::Box& shown = boxes[box];
+            struct {
+                HWND owner;
+                std::string caption, text;
+                UINT style;
+                size_t units;
+            } shown{boxes[box].owner, Latin1(boxes[box].caption), Latin1(boxes[box].text), boxes[box].style,
+                    boxes[box].text.size()};
             Require(shown.owner == nullptr, "boxes have no owner");
             if (box == firstBox) {
                 Require(shown.caption == kCaption && shown.style == (MB_YESNO | MB_ICONQUESTION) && open.empty(),
@@ -413,7 +439,7 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
                         "outside an account only the closing notice is shown, and last", shown.text);
             } else if (shown.caption == kCaption) {
                 Require(!noticed && StartsWith(shown.text, kNoticeStart) && shown.text.back() == '.' &&
-                            shown.text.size() <= 259 && shown.style == MB_ICONINFORMATION,
+                            shown.units <= 259 && shown.style == MB_ICONINFORMATION,
                         "an account has at most one notice", open + ": " + shown.text);
                 noticed = true;
             } else {
