@@ -35,7 +35,7 @@ def timed_runs(template, work, name, helper, program, program_args=(), registry=
         prefix.helper = helper
         with prefix:
             if registry:
-                prefix.import_registry(regfiles.regedit4(registry))
+                prefix.import_registry(regfiles.regfile(registry))
             log = os.path.join(prefix.path, "boxes.log")
             if prefix.run_answering(program, "yes", log, program_args=program_args, timeout=1200) != 0:
                 raise SystemExit(f"{name}: the run failed; see {log}")

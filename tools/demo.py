@@ -94,7 +94,7 @@ def main():
     os.makedirs(shots)
 
     with prefix:
-        prefix.import_registry(regfiles.regedit4(SAMPLE))
+        prefix.import_registry(regfiles.regfile(SAMPLE))
         before = prefix.export_registry()
         log = os.path.join(prefix.path, "boxes.log")
         status = prefix.run_answering(exe, "yes", log, shots=shots)

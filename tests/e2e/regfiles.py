@@ -1,4 +1,4 @@
-# Registry files for the Wine runs: REGEDIT4 text to import, and the parser of what `reg export` writes.
+# Registry files for the Wine runs: version 5 (UTF-16) text to import, and the parser of what `reg export` writes.
 import re
 
 
@@ -28,9 +28,10 @@ def _quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def regedit4(keys):
-    """REGEDIT4 text for {full key path: {value name: Sz | Unterminated | Dword | Binary}}."""
-    lines = ["REGEDIT4", ""]
+def regfile(keys):
+    """Version 5 registry text for {full key path: {value name: Sz | Unterminated | Dword | Binary}}. Imported as
+    UTF-16, its strings are stored exactly, whatever the system's code page."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
     for key, values in keys.items():
         lines.append(f"[{key}]")
         for name, value in values.items():

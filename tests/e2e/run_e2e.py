@@ -51,13 +51,13 @@ def short(value, limit=90):
 def run_scenario(scenario, template, work, exe, helper, i686=False):
     """Runs one scenario in a fresh clone of the template; returns the list of differences found."""
     problems = []
-    prefix = Prefix.clone(template, os.path.join(work, scenario.name))
+    prefix = Prefix.clone(template, os.path.join(work, scenario.name), scenario.locale)
     prefix.helper = helper
     codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
     registry = scenario.registry()
     with prefix:
         if registry:
-            prefix.import_registry(regfiles.regedit4(registry), also_32_bit_view=i686)
+            prefix.import_registry(regfiles.regfile(registry), also_32_bit_view=i686)
         unterminated = {(key.split("\\", 1)[1], name): value for key, values in registry.items()
                         for name, value in values.items() if isinstance(value, regfiles.Unterminated)}
         prefix.store_unterminated(unterminated)

@@ -106,6 +106,9 @@ MIXED_FIRST = Store(FIRST_STORE, [
     ("00000007", account("Dos arrobas", "a@b@naricantec.es"), {}, []),
     ("00000008", account("Sin arroba", "naricantec.es"), {}, []),
     ("00000009", account("Sin POP3", "sinpop@naricantec.es", pop3=None), {}, []),
+    # A user name the ANSI code page lacks a letter of comes back exactly, not as "Lucja".
+    ("00000010", account("\u0141ucja Nowak", "lucja@naricantec.es", user="\u0141ucja"),
+     rewritten("naricantec.es", user="\u0141ucja.naricantec.es"), [notice("\u0141ucja Nowak")]),
 ])
 MIXED_SECOND = Store(SECOND_STORE, [
     ("00000001", account("Sin SMTP", "sinsmtp@naricantec.es", smtp=None),
@@ -140,9 +143,10 @@ POINTER = {HKLM + MANAGER: {"Outlook": Sz(OUTLOOK_PATH)}}
 
 
 class Scenario:
-    def __init__(self, name, stores, runs, extra=None):
-        """runs: (answer, whether the accounts' changes and boxes follow, or nothing but the two boxes)."""
-        self.name, self.stores, self.runs, self.extra = name, stores, runs, extra or {}
+    def __init__(self, name, stores, runs, extra=None, locale="C.UTF-8"):
+        """runs: the answer of each run; extra: keys besides the stores'; locale: the Wine prefix's, which sets
+        its ANSI code page (1252 by default)."""
+        self.name, self.stores, self.runs, self.extra, self.locale = name, stores, runs, extra or {}, locale
 
     def registry(self):
         keys = dict(self.extra)
@@ -193,8 +197,7 @@ PROFILE_2010 = Store(profile_store("2010"), [
      profile_rewritten("Naricantec.es", user="sz.Naricantec.es", kind="sz"), [notice("Texto REG_SZ")]),
 ])
 # Outlook 2016 and later: a user name outside Latin-1, which must come back exactly; no SMTP Server; an IMAP
-# account and one of another domain, both untouched; a name the ANSI code page lacks letters of, which Wine's
-# conversion shows with the nearest letters.
+# account and one of another domain, both untouched; a name the ANSI code page lacks letters of, shown exactly.
 PROFILE_2016 = Store(profile_store("2016"), [
     ("00000001", profile_account("Luc\u00eda Nowak", "lucja@Valelangrupo.com", user="\u0141ucja"),
      profile_rewritten("Valelangrupo.com", user="\u0141ucja.Valelangrupo.com"), [notice("Luc\u00eda Nowak")]),
@@ -204,7 +207,7 @@ PROFILE_2016 = Store(profile_store("2016"), [
                   "IMAP User": text("imap"), "SMTP Server": text("smtp.old.net")}, {}, []),
     ("00000004", profile_account("Ajena 2016", "pepe@example.com"), {}, []),
     ("00000005", profile_account("Zo\u00eb \u0141\u0119cka", "zoe@naricantec.es"),
-     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Zo\u00eb Lecka")]),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Zo\u00eb \u0141\u0119cka")]),
 ])
 # One hosted account in each of the other profile roots, for the walk of every store at once.
 PROFILE_9X = Store(profile_store("9x"), [
@@ -223,7 +226,13 @@ SCENARIOS = [
     Scenario("only_second_store", [SOLO], ["yes"], POINTER),
     Scenario("pointer_names_first_store", [SAME], ["yes"],
              {HKLM + MANAGER: {"Outlook": Sz(r"SOFTWARE\microsoft\Internet Account Manager")}}),
+    # Written with a trailing backslash, which the registry ignores, it still names the first store.
+    Scenario("pointer_names_first_store_with_backslash", [SAME], ["yes"],
+             {HKLM + MANAGER: {"Outlook": Sz(MANAGER + "\\")}}),
     Scenario("second_run_changes_nothing", [MIXED_FIRST, MIXED_SECOND], ["yes", "yes"], POINTER),
+    # On a Cyrillic system (ANSI code page 1251) the Spanish texts, the accented names and the user names come out
+    # exactly as on a Western one; the error boxes show the system's own (Russian) descriptions.
+    Scenario("cyrillic_system", [MIXED_FIRST, MIXED_SECOND, PROFILE_2016], ["yes"], POINTER, locale="ru_RU.UTF-8"),
     Scenario("identity", [IDENTITY_ROWS], ["yes"], IDENTITY_KEYS),
     Scenario("outlook_2010_profile", [PROFILE_2010], ["yes"]),
     Scenario("outlook_2016_profile", [PROFILE_2016], ["yes"]),

@@ -1,5 +1,5 @@
 # A throwaway 64-bit Wine prefix for the Wine runs: created once as a template, cloned per run, with its own
-# wineserver, REGEDIT4 imports, registry exports and the box-answering helper.
+# wineserver, registry imports and exports and the box-answering helper.
 import os
 import shutil
 import subprocess
@@ -29,9 +29,10 @@ def wine_version():
 
 
 class Prefix:
-    def __init__(self, path):
+    def __init__(self, path, locale="C.UTF-8"):
+        """The locale gives the prefix's code pages: C.UTF-8 makes the ANSI code page 1252, ru_RU.UTF-8 1251."""
         self.path = os.path.abspath(path)
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", LC_ALL="C.UTF-8",
+        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all", LC_ALL=locale,
                         WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko installer
         self.log_path = os.path.join(self.path, "wine-output.log")
         self.helper = None  # box_answerer.exe, for run_answering
@@ -66,10 +67,11 @@ class Prefix:
         self.stop()
 
     def import_registry(self, text, also_32_bit_view=False):
-        """Imports a REGEDIT4 file made of the given text (Windows-1252, CRLF line ends); also into the view
-        of 32-bit programs, for which HKEY_LOCAL_MACHINE\\Software is redirected to Wow6432Node."""
+        """Imports a registry file made of the given version 5 text (UTF-16 with its byte order mark, CRLF line
+        ends); also into the view of 32-bit programs, for which HKEY_LOCAL_MACHINE\\Software is redirected to
+        Wow6432Node."""
         with tempfile.NamedTemporaryFile("wb", suffix=".reg", dir=self.path, delete=False) as reg:
-            reg.write(text.replace("\n", "\r\n").encode("cp1252"))
+            reg.write(text.replace("\n", "\r\n").encode("utf-16"))
         try:
             self.run(["reg", "import", windows_path(reg.name)])
             if also_32_bit_view:
@@ -149,7 +151,7 @@ class Prefix:
             out.write(version)
 
     @staticmethod
-    def clone(template, path):
+    def clone(template, path, locale="C.UTF-8"):
         """A throwaway copy of the template: files hard-linked, the registry files copied."""
         shutil.rmtree(path, ignore_errors=True)
 
@@ -160,4 +162,4 @@ class Prefix:
                 os.link(source, target)
 
         shutil.copytree(template, path, symlinks=True, copy_function=link_or_copy)
-        return Prefix(path)
+        return Prefix(path, locale)
