@@ -300,9 +300,11 @@ TEST_F(AccountStoresUpdate, EveryStoreInWalkOrder)
     std::vector<std::u16string> notices;
     for (const standin::Box& box : standin::Boxes()) notices.push_back(box.text);
     const std::u16string start = u"Se ha actualizado correctamente la cuenta ";
-    EXPECT_EQ(notices, (std::vector<std::u16string>{start + u"Casa.", start + u"Oficina.", start + u"Identidad A.",
-                                                    start + u"Identidad C.", start + u"Perfil NT.", start + u"Perfil 98.",
-                                                    start + u"Perfil 2013.", start + u"Perfil 2016."}));
+    std::vector<std::u16string> expected;
+    for (const char16_t* label : {u"Casa", u"Oficina", u"Identidad A", u"Identidad C", u"Perfil NT", u"Perfil 98",
+                                  u"Perfil 2013", u"Perfil 2016"})
+        expected.push_back(start + label + u".");
+    EXPECT_EQ(notices, expected);
     for (const auto& account : ansi) {
         standin::StoredValue user = standin::GetValue(account[0].c_str(), "POP3 User Name");
         EXPECT_EQ(user.type, (DWORD)REG_SZ) << account[0];

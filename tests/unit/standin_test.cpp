@@ -41,7 +41,8 @@ TEST_F(StandinConformance, QueryValueFollowsWindows)
         {"fits with room", Sz("abc"), 10, ERROR_SUCCESS, 4, REG_SZ, Sz("abc") + "\xCC"},
         {"exactly fills: no NUL added", "abcd", 4, ERROR_SUCCESS, 4, REG_SZ, "abcd\xCC"},
         // Short string data without a NUL gets one after it, not counted, when the buffer has room (as Wine does).
-        {"short string without NUL: one added, uncounted", "ab", 10, ERROR_SUCCESS, 2, REG_SZ, std::string("ab\0\xCC", 4)},
+        {"short string without NUL: one added, uncounted", "ab", 10, ERROR_SUCCESS, 2, REG_SZ,
+         std::string("ab\0\xCC", 4)},
         {"W: short string without NUL: a NUL character added", U16(u"ab"), 16, ERROR_SUCCESS, 4, REG_SZ,
          U16z(u"ab") + "\xCC", REG_SZ, true, true},
         {"W: room for one byte only: nothing added", U16(u"ab"), 5, ERROR_SUCCESS, 4, REG_SZ, U16(u"ab") + "\xCC",
@@ -153,13 +154,14 @@ struct ToWideCase {
 
 TEST_F(StandinConformance, CodePageTextToUtf16)
 {
-    const std::u16string junk(1, u'\xCCCC');
+    const std::u16string junk(1, u'\xCCCC'), nul(1, 0);
+    const char* const atencion = "\xBF" "Atenci\xF3n";
     const ToWideCase cases[] = {
-        {"1252, NUL included", 1252, 1252, "\xBF" "Atenci\xF3n", 16, 10, u"\u00BFAtenci\u00F3n" + std::u16string(1, 0) + junk},
-        {"1252 named under a 1251 system", 1251, 1252, "\xBF" "Atenci\xF3n", 16, 10, u"\u00BFAtenci\u00F3n" + std::u16string(1, 0)},
-        {"the ANSI code page under 1251", 1251, CP_ACP, "\xBF" "Atenci\xF3n", 16, 10, u"\u0457Atenci\u0443n" + std::u16string(1, 0)},
-        {"1252's own characters above 0x7F", 1252, 1252, "\x80\x81\x9F", 4, 4, u"\u20AC\u0081\u0178" + std::u16string(1, 0)},
-        {"1251's own characters above 0x7F", 1252, 1251, "\x80\xA8\xC0\xFF", 5, 5, u"\u0402\u0401\u0410\u044F" + std::u16string(1, 0)},
+        {"1252, NUL included", 1252, 1252, atencion, 16, 10, u"\u00BFAtenci\u00F3n" + nul + junk},
+        {"1252 named under a 1251 system", 1251, 1252, atencion, 16, 10, u"\u00BFAtenci\u00F3n" + nul},
+        {"the ANSI code page under 1251", 1251, CP_ACP, atencion, 16, 10, u"\u0457Atenci\u0443n" + nul},
+        {"1252's own characters above 0x7F", 1252, 1252, "\x80\x81\x9F", 4, 4, u"\u20AC\u0081\u0178" + nul},
+        {"1251's own characters above 0x7F", 1252, 1251, "\x80\xA8\xC0\xFF", 5, 5, u"\u0402\u0401\u0410\u044F" + nul},
         {"the size needed", 1252, 1252, "Zo\xEB", 0, 4, junk},
         {"no room for the NUL: what fits, and 0", 1252, 1252, "Zo\xEB", 3, 0, u"Zo\u00EB" + junk},
     };

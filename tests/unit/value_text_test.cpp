@@ -36,7 +36,8 @@ TEST_F(StandinTest, ReadValueTextTerminatesSafely)
             SCOPED_TRACE(std::string(c.label) + (type == REG_NONE ? "" : type == REG_SZ ? ", wide" : ", wide bytes"));
             standin::Reset();
             standin::CreateKey(kKey);
-            if (c.present) standin::SetValue(kKey, "V", type == REG_NONE ? REG_SZ : type, c.stored.data(), c.stored.size());
+            DWORD stored = type == REG_NONE ? REG_SZ : type;
+            if (c.present) standin::SetValue(kKey, "V", stored, c.stored.data(), c.stored.size());
             HKEY key;
             ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key), ERROR_SUCCESS);
             std::string read;
