@@ -103,12 +103,8 @@ void WriteUserName(HKEY account, const AccountFormat& format, DWORD type, const 
 bool ToDisplay(const AccountFormat& format, DWORD type, const AccountText& text, BoxText& display)
 {
     if (!IsAnsiBytes(format, type)) return CopyText(display, text);
-    char bytes[kValueTextSize];
-    for (size_t i = 0; i < kValueTextSize; ++i) {
-        bytes[i] = (char)text[i];
-        if (!text[i]) break;
-    }
-    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, display, kValueTextSize) != 0;
+    ValueText bytes;
+    return NarrowAnsiBytes(text, bytes) && MultiByteToWideChar(CP_ACP, 0, bytes, -1, display, kValueTextSize) != 0;
 }
 
 // A text of the program's own, Windows-1252 bytes, as UTF-16. Should the system lack that code page, each byte
@@ -118,6 +114,14 @@ void FromProgramText(const char* text, BoxText& wide)
     if (MultiByteToWideChar(kProgramCodePage, 0, text, -1, wide, kValueTextSize) == 0 && !CopyText(wide, text)) {
         wide[0] = 0;  // cannot happen: every text of the program is shorter than a box text
     }
+}
+
+// Shows a box of the given text under a caption of the program's own; MessageBoxW's result.
+int ShowBox(const WCHAR* text, const char* caption, UINT style)
+{
+    BoxText wideCaption;
+    FromProgramText(caption, wideCaption);
+    return MessageBoxW(NULL, text, wideCaption, style);
 }
 
 // "Se ha actualizado correctamente la cuenta <label>.", the label cut short with "..." if it is too long; a
@@ -176,15 +180,14 @@ void UpdateAccount(HKEY account, const AccountFormat& format)
     BoxText label;
     bool named = nameResult == ERROR_SUCCESS && name[0] != 0 && ToDisplay(format, nameType, name, label);
     if (!named && !ToDisplay(format, addressType, address, label)) label[0] = 0;
-    BoxText notice, caption;
+    BoxText notice;
     ComposeNotice(label, notice);
-    FromProgramText(kNoticeCaption, caption);
-    MessageBoxW(NULL, notice, caption, MB_OK | MB_ICONINFORMATION);
+    ShowBox(notice, kNoticeCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void ReportError(const char* caption, LONG error)
 {
-    BoxText description, wideCaption;
+    BoxText description;
     if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)error, 0,
                        description, kValueTextSize, NULL) == 0) {
         // No description from the system: "Error N", N in decimal.
@@ -200,14 +203,12 @@ void ReportError(const char* caption, LONG error)
         while (count > 0) description[used++] = (WCHAR)digits[--count];
         description[used] = 0;
     }
-    FromProgramText(caption, wideCaption);
-    MessageBoxW(NULL, description, wideCaption, MB_OK);
+    ShowBox(description, caption, MB_OK);
 }
 
 int ShowMessage(const char* text, const char* caption, UINT style)
 {
-    BoxText wideText, wideCaption;
+    BoxText wideText;
     FromProgramText(text, wideText);
-    FromProgramText(caption, wideCaption);
-    return MessageBoxW(NULL, wideText, wideCaption, style);
+    return ShowBox(wideText, caption, style);
 }

@@ -13,6 +13,19 @@ void Widen(const char* name, WideName& wide)
     if (!CopyText(wide, name)) wide[0] = 0;  // cannot happen with the program's own names
 }
 
+// Queries a value with the wide function into a buffer of an account text's size; ERROR_MORE_DATA when the data
+// is longer. `size` receives the data's size.
+LONG QueryWide(HKEY key, const char* name, void* data, DWORD* size, DWORD* type)
+{
+    WideName wideName;
+    Widen(name, wideName);
+    *type = REG_NONE;
+    *size = sizeof(AccountText);
+    LONG result = RegQueryValueExW(key, wideName, NULL, type, (LPBYTE)data, size);
+    if (result == ERROR_SUCCESS && *size > sizeof(AccountText)) result = ERROR_MORE_DATA;
+    return result;
+}
+
 }  // namespace
 
 LONG ReadValueText(HKEY key, const char* name, ValueText& text)
@@ -34,12 +47,8 @@ LONG ReadValueText(HKEY key, const char* name, ValueText& text)
 
 LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type)
 {
-    WideName wideName;
-    Widen(name, wideName);
-    *type = REG_NONE;
-    DWORD size = sizeof text;
-    LONG result = RegQueryValueExW(key, wideName, NULL, type, (LPBYTE)text, &size);
-    if (result == ERROR_SUCCESS && size > sizeof text) result = ERROR_MORE_DATA;
+    DWORD size;
+    LONG result = QueryWide(key, name, text, &size, type);
     if (result == ERROR_SUCCESS) {
         size_t units = size / sizeof text[0], nul = 0;
         while (nul < units && text[nul] != 0) ++nul;
@@ -57,13 +66,9 @@ LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type)
 
 LONG ReadStoreText(HKEY key, const char* name, AccountText& text, DWORD* type)
 {
-    WideName wideName;
-    Widen(name, wideName);
-    *type = REG_NONE;
     BYTE data[sizeof text];
-    DWORD size = sizeof data;
-    LONG result = RegQueryValueExW(key, wideName, NULL, type, data, &size);
-    if (result == ERROR_SUCCESS && size > sizeof data) result = ERROR_MORE_DATA;
+    DWORD size;
+    LONG result = QueryWide(key, name, data, &size, type);
     if (result == ERROR_SUCCESS && *type == REG_MULTI_SZ) result = ERROR_UNSUPPORTED_TYPE;
     if (result == ERROR_SUCCESS) {
         // One unit per byte for ANSI bytes, per two bytes (a half character dropped) for UTF-16.
@@ -100,9 +105,15 @@ LONG WriteAnsiBytes(HKEY key, const char* name, DWORD type, const WCHAR* text)
 {
     WideName wideName;
     Widen(name, wideName);
-    BYTE bytes[kValueTextSize];
+    ValueText bytes;
+    if (!NarrowAnsiBytes(text, bytes)) return ERROR_INSUFFICIENT_BUFFER;
+    return RegSetValueExW(key, wideName, 0, type, (const BYTE*)bytes, (DWORD)(strlen(bytes) + 1));
+}
+
+bool NarrowAnsiBytes(const WCHAR* text, ValueText& bytes)
+{
     size_t length = TextLength(text);
-    if (length >= sizeof bytes) return ERROR_INSUFFICIENT_BUFFER;
-    for (size_t i = 0; i <= length; ++i) bytes[i] = (BYTE)text[i];
-    return RegSetValueExW(key, wideName, 0, type, bytes, (DWORD)(length + 1));
+    if (length >= sizeof bytes) return false;
+    for (size_t i = 0; i <= length; ++i) bytes[i] = (char)text[i];
+    return true;
 }

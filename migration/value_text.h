@@ -39,6 +39,9 @@ LONG WriteWideText(HKEY key, const char* name, DWORD type, const WCHAR* text);
 // type (which the wide function would take as UTF-16).
 LONG WriteAnsiBytes(HKEY key, const char* name, DWORD type, const WCHAR* text);
 
+// A text of ANSI bytes, each held in one unit, back as those bytes and a NUL; false when it does not fit.
+bool NarrowAnsiBytes(const WCHAR* text, ValueText& bytes);
+
 // ---- Bounded operations, on ANSI texts and on account texts alike ----
 
 inline unsigned UnitOf(char c) { return (unsigned char)c; }

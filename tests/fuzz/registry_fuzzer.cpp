@@ -422,32 +422,27 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
         const std::string& call = calls[i];
         if (StartsWith(call, "box ")) {
             Require(box < boxes.size(), "every box is recorded");
-            struct {
-                HWND owner;
-                std::string caption, text;
-                UINT style;
-                size_t units;
-            } shown{boxes[box].owner, Latin1(boxes[box].caption), Latin1(boxes[box].text), boxes[box].style,
-                    boxes[box].text.size()};
+            const standin::Box& shown = boxes[box];
+            const std::string caption = Latin1(shown.caption), text = Latin1(shown.text);
             Require(shown.owner == nullptr, "boxes have no owner");
             if (box == firstBox) {
-                Require(shown.caption == kCaption && shown.style == (MB_YESNO | MB_ICONQUESTION) && open.empty(),
+                Require(caption == kCaption && shown.style == (MB_YESNO | MB_ICONQUESTION) && open.empty(),
                         "the question comes first");
             } else if (open.empty()) {
-                Require(shown.caption == kCaption && shown.text == "Proceso finalizado." &&
+                Require(caption == kCaption && text == "Proceso finalizado." &&
                             shown.style == MB_ICONINFORMATION && i + 1 == calls.size(),
-                        "outside an account only the closing notice is shown, and last", shown.text);
-            } else if (shown.caption == kCaption) {
-                Require(!noticed && StartsWith(shown.text, kNoticeStart) && shown.text.back() == '.' &&
-                            shown.units <= 259 && shown.style == MB_ICONINFORMATION,
-                        "an account has at most one notice", open + ": " + shown.text);
+                        "outside an account only the closing notice is shown, and last", text);
+            } else if (caption == kCaption) {
+                Require(!noticed && StartsWith(text, kNoticeStart) && text.back() == '.' &&
+                            shown.text.size() <= 259 && shown.style == MB_ICONINFORMATION,
+                        "an account has at most one notice", open + ": " + text);
                 noticed = true;
             } else {
                 bool known = false;
-                for (const char* caption : kErrorCaptions) known = known || shown.caption == caption;
+                for (const char* errorCaption : kErrorCaptions) known = known || caption == errorCaption;
                 Require(known && shown.style == MB_OK && !noticed,
                         "error boxes have a known caption, no icon, and come before the account's notice",
-                        open + ": " + shown.caption);
+                        open + ": " + caption);
                 reported = true;
             }
             ++box;
