@@ -7,42 +7,71 @@ import os
 import shutil
 import struct
 import sys
+import textwrap
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import regfiles  # noqa: E402
 from regfiles import Sz  # noqa: E402
 from run_e2e import read_log  # noqa: E402
-from scenarios import (FIRST_STORE, HKLM, IDENTITIES, IDENTITY_STORE, MANAGER, OUTLOOK_PATH,  # noqa: E402
-                       PROFILE_ROOTS, SECOND_STORE, profile_account, profile_store)
+from scenarios import (CLOSING, FILE_NOT_FOUND, FIRST_STORE, HKLM, IDENTITIES, IDENTITY_STORE,  # noqa: E402
+                       MANAGER, OUTLOOK_PATH, PROFILE_ROOTS, QUESTION, SECOND_STORE, error, notice, profile_account,
+                       profile_store)
 from wine import Prefix  # noqa: E402
 
+# The sample accounts, in the order the program walks them: the account's key and values, what it is, and the
+# boxes the customer sees for it, in order. The demo checks these boxes against the run, so that what it says of
+# each account stays true.
+ACCOUNTS = [
+    (FIRST_STORE + r"\00000001",
+     {"Account Name": Sz("Ana Garc\u00eda (Naricantec)"), "SMTP Email Address": Sz("ana.garcia@naricantec.es"),
+      "POP3 Server": Sz("mail.naricantec.es"), "POP3 User Name": Sz("ana.garcia"),
+      "SMTP Server": Sz("mail.naricantec.es")},
+     "Outlook Express, a hosted domain (naricantec.es): both servers, the user name and the outgoing "
+     "authentication change, and the customer sees the account's notice.",
+     [notice("Ana Garc\u00eda (Naricantec)")]),
+    (FIRST_STORE + r"\00000002",
+     {"Account Name": Sz("Correo personal"), "SMTP Email Address": Sz("ana@example.com"),
+      "POP3 Server": Sz("pop.example.com"), "POP3 User Name": Sz("ana"), "SMTP Server": Sz("smtp.example.com")},
+     "Outlook Express, a domain Vireska does not host (example.com): only read, nothing changes and the customer "
+     "sees no box for it.",
+     []),
+    (SECOND_STORE + r"\00000001",
+     {"Account Name": Sz("Oficina"), "SMTP Email Address": Sz("oficina@Valelangrupo.com"),
+      "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("oficina"),
+      "SMTP Server": Sz("smtp.proveedor-antiguo.net"), "SMTP Use Sicily": regfiles.Dword(0)},
+     "Outlook 98/2000, in the store the machine-wide pointer names. Its address is written \"Valelangrupo.com\", "
+     "the list has \"VALELANGRUPO.COM\": letter case is ignored, and the new names keep the address's spelling. "
+     "The customer sees the account's notice.",
+     [notice("Oficina")]),
+    (SECOND_STORE + r"\00000002",
+     {"Account Name": Sz("Ventas"), "SMTP Email Address": Sz("ventas@brenandetofene.com"),
+      "POP3 Server": Sz("pop.proveedor-antiguo.net")},
+     "Outlook 98/2000. Ventas has no POP3 user name on purpose: the customer sees \"Error leyendo el nombre de "
+     "cuenta\" with the system's text (the value is missing), then the account's notice, because its incoming "
+     "server was still changed. It has no outgoing server, so none is written.",
+     [error("Error leyendo el nombre de cuenta", FILE_NOT_FOUND), notice("Ventas")]),
+    (IDENTITY_STORE + r"\00000001",
+     {"Account Name": Sz("Tienda (identidad de Marta)"), "SMTP Email Address": Sz("marta@casezongrupo.es"),
+      "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("marta"),
+      "SMTP Server": Sz("smtp.proveedor-antiguo.net")},
+     "Outlook Express 5 or 6, the account of an identity (Marta's): updated like any other, and the customer sees "
+     "its notice.",
+     [notice("Tienda (identidad de Marta)")]),
+    # Outlook 2016 and later keep POP3 accounts in the mail profile, as UTF-16 text in REG_BINARY values.
+    (profile_store("2016") + r"\00000001",
+     profile_account("Consultor\u00eda (Outlook 2016)", "lucja@naricantec.es", pop3="pop.proveedor-antiguo.net",
+                     user="\u0141ucja", smtp="smtp.proveedor-antiguo.net", **{"SMTP Use Auth": regfiles.Dword(0)}),
+     "Outlook 2016, an account of the mail profile \"Outlook\", its texts UTF-16: the user name \"\u0141ucja\" keeps "
+     "its \"\u0141\", the outgoing authentication is set as Outlook 2002 and later keep it (\"SMTP Use Auth\" 1, "
+     "\"SMTP Auth Method\" 0). The customer sees the account's notice.",
+     [notice("Consultor\u00eda (Outlook 2016)")]),
+]
 SAMPLE = {
     HKLM + MANAGER: {"Outlook": Sz(OUTLOOK_PATH)},
-    FIRST_STORE + r"\00000001": {"Account Name": Sz("Ana García (Naricantec)"),
-                                 "SMTP Email Address": Sz("ana.garcia@naricantec.es"),
-                                 "POP3 Server": Sz("mail.naricantec.es"), "POP3 User Name": Sz("ana.garcia"),
-                                 "SMTP Server": Sz("mail.naricantec.es")},
-    FIRST_STORE + r"\00000002": {"Account Name": Sz("Correo personal"), "SMTP Email Address": Sz("ana@example.com"),
-                                 "POP3 Server": Sz("pop.example.com"), "POP3 User Name": Sz("ana"),
-                                 "SMTP Server": Sz("smtp.example.com")},
-    SECOND_STORE + r"\00000001": {"Account Name": Sz("Oficina"), "SMTP Email Address": Sz("oficina@Valelangrupo.com"),
-                                  "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("oficina"),
-                                  "SMTP Server": Sz("smtp.proveedor-antiguo.net"),
-                                  "SMTP Use Sicily": regfiles.Dword(0)},
-    SECOND_STORE + r"\00000002": {"Account Name": Sz("Ventas"), "SMTP Email Address": Sz("ventas@brenandetofene.com"),
-                                  "POP3 Server": Sz("pop.proveedor-antiguo.net")},
     # Outlook Express 5 and 6 keep each identity's accounts under that identity.
     IDENTITIES: {"Default User ID": Sz("{8F2C4A10-77D1-4B9A-A2E3-6C5D4E3F2A10}")},
-    IDENTITY_STORE + r"\00000001": {"Account Name": Sz("Tienda (identidad de Marta)"),
-                                    "SMTP Email Address": Sz("marta@casezongrupo.es"),
-                                    "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("marta"),
-                                    "SMTP Server": Sz("smtp.proveedor-antiguo.net")},
-    # Outlook 2016 and later keep POP3 accounts in the mail profile, as UTF-16 text in REG_BINARY values.
-    profile_store("2016") + r"\00000001": profile_account("Consultor\u00eda (Outlook 2016)", "lucja@naricantec.es",
-                                                          pop3="pop.proveedor-antiguo.net", user="\u0141ucja",
-                                                          smtp="smtp.proveedor-antiguo.net",
-                                                          **{"SMTP Use Auth": regfiles.Dword(0)}),
+    **{key: values for key, values, _, _ in ACCOUNTS},
 }
 STORES = (FIRST_STORE, SECOND_STORE, IDENTITY_STORE, *PROFILE_ROOTS.values())
 
@@ -85,6 +114,8 @@ def main():
     args = parser.parse_args()
     exe = os.path.join(args.build, "VireskaCorreo.exe")
     work = os.path.join(args.build, "e2e")
+    if not Prefix.template_ready(os.path.join(work, "template")):
+        print("== creating the Wine prefix the runs start from (once per Wine version, about 15 s)", flush=True)
     Prefix.create_template(os.path.join(work, "template"))
     prefix = Prefix.clone(os.path.join(work, "template"), os.path.join(work, "demo"))
     prefix.helper = os.path.join(args.build, "tests", "e2e", "box_answerer.exe")
@@ -97,29 +128,55 @@ def main():
         prefix.import_registry(regfiles.regfile(SAMPLE))
         before = prefix.export_registry()
         log = os.path.join(prefix.path, "boxes.log")
-        status = prefix.run_answering(exe, "yes", log, shots=shots)
+        status = prefix.run_answering(exe, "yes", log, shots=shots, describe=(FILE_NOT_FOUND,))
         after = prefix.export_registry()
-    _, boxes, exit_code, _ = read_log(log)
+    descriptions, boxes, exit_code, _ = read_log(log)
+
+    # The boxes this demo says the customer sees, each with whom it is for; the system's texts as Wine gives them.
+    expected = [(QUESTION, "the question")]
+    for key, values, _, account_boxes in ACCOUNTS:
+        name = values["Account Name"]
+        name = name.decode("utf-16-le").rstrip("\0") if isinstance(name, bytes) else name
+        expected += [(box, name) for box in account_boxes]
+    expected.append((CLOSING, "the end"))
+    expected = [((c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i), whom)
+                for (c, t, b, i), whom in expected]
 
     print(f"== {len(boxes)} message boxes, in the order shown (the helper answers the question with Yes):")
+    mismatches = []
     for number, (caption, text, buttons, icon, _) in enumerate(boxes, 1):
         png = os.path.join(args.out, f"box-{number:02d}.png")
         bmp_to_png(os.path.join(shots, f"box-{number:02d}.bmp"), png)
-        print(f"\n[{number}] {caption}    ({buttons.upper().replace(',', ' / ')}, {'icon' if icon == 'icon' else 'no icon'})")
+        want, whom = expected[number - 1] if number <= len(expected) else (None, "nothing this demo expects")
+        if (caption, text, buttons, icon) != want:
+            mismatches.append(f"box {number}: expected {want}")
+        print(f"\n[{number}] {caption}    ({buttons.upper().replace(',', ' / ')}, "
+              f"{'icon' if icon == 'icon' else 'no icon'}): {whom}")
         for line in text.strip().splitlines():
             print(f"    {line}")
         print(f"    -> {os.path.relpath(png)}")
-    print(f"\n== exit code {exit_code}\n\n== account values, before and after (* changed):")
-    accounts = sorted({k for k, _ in set(before) | set(after) if k.startswith(STORES)},
-                      key=lambda k: ([k.startswith(store) for store in STORES].index(True), k))
-    width = max(len(show(v)) for (k, _), v in before.items() if k in accounts) + 2
-    for key in accounts:
+    if len(boxes) < len(expected):
+        mismatches.append(f"{len(boxes)} boxes, expected {len(expected)}")
+    print(f"\n== exit code {exit_code}\n\n== each sample account: what it is, what the customer sees, and its values "
+          "before and after (* changed)")
+    width = max(len(show(v)) for (k, _), v in before.items() if k.startswith(STORES)) + 2
+    number = 2  # the boxes of the accounts follow the question
+    for key, _, story, account_boxes in ACCOUNTS:
+        shown = [number + i for i in range(len(account_boxes))]
+        number += len(account_boxes)
         print(f"\n{key.replace('HKEY_CURRENT_USER', 'HKCU')}")
+        for line in textwrap.wrap(story, 110):
+            print(f"    {line}")
+        print(f"    Boxes: {', '.join(f'[{n}]' for n in shown) if shown else 'none'}.")
         print(f"    {'value':<20} {'before':<{width}} after")
         for name in sorted({n for k, n in set(before) | set(after) if k == key}):
             old, new = before.get((key, name)), after.get((key, name))
             print(f"  {'*' if old != new else ' '} {name:<20} {show(old):<{width}} {show(new)}")
-    return 0 if status == 0 and exit_code == 0 and len(boxes) == len(os.listdir(shots)) else 1
+    if status != 0 or exit_code != 0 or len(boxes) != len(os.listdir(shots)) or mismatches:
+        print("\n== the run differs from what this demo describes:", *mismatches, sep="\n    ")
+        return 1
+    print("\n== every box is the one described above, for the account it names")
+    return 0
 
 
 if __name__ == "__main__":

@@ -2,13 +2,14 @@
 # Shows the program at work: installs what it needs, builds the x86-64 executable, runs it under Wine on a
 # throwaway registry with sample accounts, answers Yes, and prints the boxes and the values before and after.
 # The screenshots of the boxes go to build/demo/.
+[ -n "${BASH_VERSION:-}" ] || { command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"; echo "$0 needs bash" >&2; exit 2; }
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
 source tools/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
 echo "== building the x86-64 executable and the box-answering helper"
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 >/dev/null
-echo "== running it under Wine (first run: about 10 s to create the Wine prefix)"
+echo "== running it under Wine"
 xvfb-run -a python3 tools/demo.py --build build/win64 --out build/demo

@@ -8,7 +8,9 @@
 # --password-file names a file whose first line is the certificate's password (never give it on the command
 # line); --timestamp adds an RFC 3161 time stamp from that authority; --ca-file is the CA bundle the signature
 # is verified against (default: the system's).
+[ -n "${BASH_VERSION:-}" ] || { command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"; echo "$0 needs bash" >&2; exit 2; }
 set -euo pipefail
+caller=$PWD  # file arguments are relative to where the script was called from
 cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
 source tools/packages.sh
 
@@ -25,15 +27,21 @@ fail() {
     echo "release: $*" >&2
     exit 1
 }
+from_caller() {
+    case $1 in
+    /*) echo "$1" ;;
+    *) echo "$caller/$1" ;;
+    esac
+}
 
 cert="" password_file="" timestamp="" ca_file=/etc/ssl/certs/ca-certificates.crt
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || usage
     case $1 in
-    --sign) cert=$2 ;;
-    --password-file) password_file=$2 ;;
+    --sign) cert=$(from_caller "$2") ;;
+    --password-file) password_file=$(from_caller "$2") ;;
     --timestamp) timestamp=$2 ;;
-    --ca-file) ca_file=$2 ;;
+    --ca-file) ca_file=$(from_caller "$2") ;;
     --url) URL=$2 ;;
     *) usage ;;
     esac

@@ -1,23 +1,75 @@
 #!/usr/bin/env bash
-# The project's test command: installs the Debian packages the build and tests need, builds every preset and
-# runs all tests through ctest. Run it from anywhere; it works in the checkout it belongs to.
+# The project's test command: installs the Debian packages the build and tests need, builds every preset (or the
+# ones named: tools/test.sh [PRESET...]), runs all their tests through ctest and ends with a line per preset and
+# one that adds them up. Run it from anywhere, also through a symbolic link; it works in its own checkout.
+[ -n "${BASH_VERSION:-}" ] || { command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"; echo "$0 needs bash" >&2; exit 2; }
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
+
+# The configure presets of CMakePresets.json, in its order (read without cmake, which may not be installed yet).
+mapfile -t all < <(sed -n '/"configurePresets"/,/"buildPresets"/s/^ *"name": *"\([^"]*\)".*/\1/p' CMakePresets.json)
+if [ ${#all[@]} -eq 0 ]; then
+    echo "tools/test.sh: no configure presets in $PWD/CMakePresets.json" >&2
+    exit 2
+fi
+presets=("$@")
+[ $# -gt 0 ] || presets=("${all[@]}")
+for preset in "${presets[@]}"; do
+    case " ${all[*]} " in
+    *" $preset "*) ;;
+    *) echo "usage: tools/test.sh [PRESET...]   (presets: ${all[*]}; all of them by default)" >&2
+       echo "unknown preset: $preset" >&2
+       exit 2 ;;
+    esac
+done
+
 source tools/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
-presets=(native native-asan fuzz win32 win64)
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
+declare -A built
 for preset in "${presets[@]}"; do
     echo "== configure and build: $preset"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; then
+        built[$preset]=1
+    fi
 done
 
 # Unit tests on the host, plainly and under AddressSanitizer and UndefinedBehaviorSanitizer; the fuzz target
 # over its seed corpus and a bounded run of new inputs; the static check of each Windows executable in its
-# own build; the end-to-end runs under Wine in the x86-64 build (and of the i686 release, where this
-# machine's Wine runs 32-bit programs).
+# own build, and the release in the i686 one; the end-to-end runs under Wine in the x86-64 build (and of the
+# i686 release, where this machine's Wine runs 32-bit programs).
+summary=()
+passed=0 failed=0 skipped=0 broken=()
 for preset in "${presets[@]}"; do
+    if [ -z "${built[$preset]:-}" ]; then
+        summary+=("$(printf '%-12s did not build (see above)' "$preset")")
+        broken+=("$preset")
+        continue
+    fi
     echo "== tests: $preset"
-    ctest --preset "$preset"
+    start=$SECONDS
+    status=0
+    ctest --preset "$preset" --output-junit "$results/$preset.xml" || status=$?
+    # One <testcase ...> line per test, whose status is run (passed), fail, notrun (skipped) or disabled.
+    statuses=$(sed -n 's/^\s*<testcase .* status="\([a-z]*\)".*/\1/p' "$results/$preset.xml" 2>/dev/null || true)
+    p=$(grep -cx run <<<"$statuses" || true)
+    f=$(grep -cx fail <<<"$statuses" || true)
+    s=$(grep -cxE 'notrun|disabled' <<<"$statuses" || true)
+    if [ -z "$statuses" ] || { [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; }; then
+        summary+=("$(printf '%-12s no test results, ctest exit code %d (see above)' "$preset" "$status")")
+        broken+=("$preset")
+        continue
+    fi
+    summary+=("$(printf '%-12s %3d passed, %d failed, %d skipped (%d s)' "$preset" "$p" "$f" "$s" $((SECONDS - start)))")
+    passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 done
+
+echo
+echo "== results"
+printf '%s\n' "${summary[@]}"
+verdict="$passed passed, $failed failed, $skipped skipped"
+[ ${#broken[@]} -eq 0 ] || verdict+="; no results from ${broken[*]}"
+echo "$verdict"
+[ "$failed" -eq 0 ] && [ ${#broken[@]} -eq 0 ]

@@ -130,12 +130,17 @@ class Prefix:
         return self.run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False)
 
     @staticmethod
+    def template_ready(path):
+        """Whether create_template has made the template at path for this Wine version."""
+        stamp = os.path.join(path, TEMPLATE_STAMP)
+        return os.path.exists(stamp) and open(stamp).read() == wine_version()
+
+    @staticmethod
     def create_template(path):
         """A fresh prefix in a virtual desktop (so boxes get title bars and close at once), made once."""
-        stamp = os.path.join(path, TEMPLATE_STAMP)
-        version = wine_version()
-        if os.path.exists(stamp) and open(stamp).read() == version:
+        if Prefix.template_ready(path):
             return
+        stamp = os.path.join(path, TEMPLATE_STAMP)
         shutil.rmtree(path, ignore_errors=True)
         os.makedirs(path)
         prefix = Prefix(path)
@@ -148,7 +153,7 @@ class Prefix:
         if os.path.exists(marlett):
             shutil.copy(marlett, os.path.join(path, "drive_c", "windows", "Fonts"))
         with open(stamp, "w") as out:
-            out.write(version)
+            out.write(wine_version())
 
     @staticmethod
     def clone(template, path, locale="C.UTF-8"):

@@ -109,7 +109,12 @@ def main():
     refused("signing failure", signing + ["--timestamp", "http://127.0.0.1:9/"], "signing failed")
     unsigned_size = os.path.getsize(exe) if os.path.exists(exe) else 0
 
-    signed = run([release] + signing, cwd=repo)
+    # The signed release is made from another directory, through a symbolic link, with the files named relative
+    # to that directory: the script must find its checkout and the files all the same.
+    link = os.path.join(args.work, "release-link.sh")
+    os.symlink(release, link)
+    relative = [os.path.relpath(o, args.work) if os.path.isabs(o) else o for o in signing]
+    signed = run([link] + relative, cwd=args.work)
     print(signed.stdout)
     if signed.returncode or "signed by " not in signed.stdout or "Vireska Test Signer" not in signed.stdout:
         failures.append("signed release: exit %d, output: %s" % (signed.returncode, signed.stdout + signed.stderr))
