@@ -157,7 +157,11 @@ struct ShippedCount {
     int entries;
 };
 const ShippedCount kShippedCounts[] = {
-    {"com", 153}, {"es", 95}, {"net", 6}, {"org", 2}, {"upper case", 1},
+    {"com", 153},
+    {"es", 95},
+    {"net", 6},
+    {"org", 2},
+    {"upper case", 1},
 };
 
 TEST(HostedDomains, ShippedListAsCounted)
