@@ -15,53 +15,48 @@ import regfiles  # noqa: E402
 from regfiles import Sz  # noqa: E402
 from run_e2e import read_log  # noqa: E402
 from scenarios import (CLOSING, FILE_NOT_FOUND, FIRST_STORE, HKLM, IDENTITIES, IDENTITY_STORE,  # noqa: E402
-                       MANAGER, OUTLOOK_PATH, PROFILE_ROOTS, QUESTION, SECOND_STORE, error, notice, profile_account,
-                       profile_store)
+                       MANAGER, OUTLOOK_PATH, PROFILE_ROOTS, QUESTION, SECOND_STORE, account, error, notice,
+                       profile_account, profile_store)
 from wine import Prefix  # noqa: E402
 
 # The sample accounts, in the order the program walks them: the account's key and values, what it is, and the
 # boxes the customer sees for it, in order. The demo checks these boxes against the run, so that what it says of
 # each account stays true.
+OLD_POP3, OLD_SMTP = "pop.proveedor-antiguo.net", "smtp.proveedor-antiguo.net"
 ACCOUNTS = [
     (FIRST_STORE + r"\00000001",
-     {"Account Name": Sz("Ana Garc\u00eda (Naricantec)"), "SMTP Email Address": Sz("ana.garcia@naricantec.es"),
-      "POP3 Server": Sz("mail.naricantec.es"), "POP3 User Name": Sz("ana.garcia"),
-      "SMTP Server": Sz("mail.naricantec.es")},
+     account("Ana Garc\u00eda (Naricantec)", "ana.garcia@naricantec.es", pop3="mail.naricantec.es",
+             user="ana.garcia", smtp="mail.naricantec.es"),
      "Outlook Express, a hosted domain (naricantec.es): both servers, the user name and the outgoing "
      "authentication change, and the customer sees the account's notice.",
      [notice("Ana Garc\u00eda (Naricantec)")]),
     (FIRST_STORE + r"\00000002",
-     {"Account Name": Sz("Correo personal"), "SMTP Email Address": Sz("ana@example.com"),
-      "POP3 Server": Sz("pop.example.com"), "POP3 User Name": Sz("ana"), "SMTP Server": Sz("smtp.example.com")},
+     account("Correo personal", "ana@example.com", pop3="pop.example.com", user="ana", smtp="smtp.example.com"),
      "Outlook Express, a domain Vireska does not host (example.com): only read, nothing changes and the customer "
      "sees no box for it.",
      []),
     (SECOND_STORE + r"\00000001",
-     {"Account Name": Sz("Oficina"), "SMTP Email Address": Sz("oficina@Valelangrupo.com"),
-      "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("oficina"),
-      "SMTP Server": Sz("smtp.proveedor-antiguo.net"), "SMTP Use Sicily": regfiles.Dword(0)},
+     account("Oficina", "oficina@Valelangrupo.com", pop3=OLD_POP3, user="oficina", smtp=OLD_SMTP,
+             **{"SMTP Use Sicily": regfiles.Dword(0)}),
      "Outlook 98/2000, in the store the machine-wide pointer names. Its address is written \"Valelangrupo.com\", "
      "the list has \"VALELANGRUPO.COM\": letter case is ignored, and the new names keep the address's spelling. "
      "The customer sees the account's notice.",
      [notice("Oficina")]),
     (SECOND_STORE + r"\00000002",
-     {"Account Name": Sz("Ventas"), "SMTP Email Address": Sz("ventas@brenandetofene.com"),
-      "POP3 Server": Sz("pop.proveedor-antiguo.net")},
+     account("Ventas", "ventas@brenandetofene.com", pop3=OLD_POP3, user=None, smtp=None),
      "Outlook 98/2000. Ventas has no POP3 user name on purpose: the customer sees \"Error leyendo el nombre de "
      "cuenta\" with the system's text (the value is missing), then the account's notice, because its incoming "
      "server was still changed. It has no outgoing server, so none is written.",
      [error("Error leyendo el nombre de cuenta", FILE_NOT_FOUND), notice("Ventas")]),
     (IDENTITY_STORE + r"\00000001",
-     {"Account Name": Sz("Tienda (identidad de Marta)"), "SMTP Email Address": Sz("marta@casezongrupo.es"),
-      "POP3 Server": Sz("pop.proveedor-antiguo.net"), "POP3 User Name": Sz("marta"),
-      "SMTP Server": Sz("smtp.proveedor-antiguo.net")},
+     account("Tienda (identidad de Marta)", "marta@casezongrupo.es", pop3=OLD_POP3, user="marta", smtp=OLD_SMTP),
      "Outlook Express 5 or 6, the account of an identity (Marta's): updated like any other, and the customer sees "
      "its notice.",
      [notice("Tienda (identidad de Marta)")]),
     # Outlook 2016 and later keep POP3 accounts in the mail profile, as UTF-16 text in REG_BINARY values.
     (profile_store("2016") + r"\00000001",
-     profile_account("Consultor\u00eda (Outlook 2016)", "lucja@naricantec.es", pop3="pop.proveedor-antiguo.net",
-                     user="\u0141ucja", smtp="smtp.proveedor-antiguo.net", **{"SMTP Use Auth": regfiles.Dword(0)}),
+     profile_account("Consultor\u00eda (Outlook 2016)", "lucja@naricantec.es", pop3=OLD_POP3, user="\u0141ucja",
+                     smtp=OLD_SMTP, **{"SMTP Use Auth": regfiles.Dword(0)}),
      "Outlook 2016, an account of the mail profile \"Outlook\", its texts UTF-16: the user name \"\u0141ucja\" keeps "
      "its \"\u0141\", the outgoing authentication is set as Outlook 2002 and later keep it (\"SMTP Use Auth\" 1, "
      "\"SMTP Auth Method\" 0). The customer sees the account's notice.",
