@@ -77,12 +77,14 @@ def main():
     def spread(times):
         return f"min {min(times):,.0f}  median {statistics.median(times):,.0f}  max {max(times):,.0f} ms"
 
-    print(f"\n== under Wine, {args.runs} runs each, each in a fresh prefix (the helper answers every box as it appears)")
+    print(f"\n== under Wine, {args.runs} runs each, each in a fresh prefix "
+          "(the helper answers every box as it appears)")
     print(f"   {program_exe}")
     print(f"      {args.accounts} accounts, {hosted} hosted, {len(boxes)} boxes: {spread(program_times)} "
           f"({program / len(boxes):.1f} ms a box)")
     print(f"   {baseline_exe} (the baseline: the same boxes and manifest, nothing else)")
-    print(f"      {len(baseline_boxes)} boxes: {spread(baseline_times)} ({baseline / len(baseline_boxes):.1f} ms a box)")
+    print(f"      {len(baseline_boxes)} boxes: {spread(baseline_times)} "
+          f"({baseline / len(baseline_boxes):.1f} ms a box)")
     print(f"   median ratio {program / baseline:.2f}: the program's own work (registry reads and writes) adds "
           f"{program - baseline:,.0f} ms, {(program - baseline) / args.accounts:.2f} ms an account")
     return 0

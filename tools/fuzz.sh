@@ -4,7 +4,11 @@
 # saved as build/fuzz/crash-<hash> (or leak-, timeout-, oom-). The last line says which, with the command that
 # replays a failing input. Once the fault is fixed, add the input to tests/fuzz/corpus/ under a name that says
 # what it covers.
-[ -n "${BASH_VERSION:-}" ] || { command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"; echo "$0 needs bash" >&2; exit 2; }
+if [ -z "${BASH_VERSION:-}" ]; then  # started with sh: run again with bash
+    command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
+    echo "$0 needs bash" >&2
+    exit 2
+fi
 set -euo pipefail
 cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
 

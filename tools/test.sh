@@ -2,7 +2,11 @@
 # The project's test command: installs the Debian packages the build and tests need, builds every preset (or the
 # ones named: tools/test.sh [PRESET...]), runs all their tests through ctest and ends with a line per preset and
 # one that adds them up. Run it from anywhere, also through a symbolic link; it works in its own checkout.
-[ -n "${BASH_VERSION:-}" ] || { command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"; echo "$0 needs bash" >&2; exit 2; }
+if [ -z "${BASH_VERSION:-}" ]; then  # started with sh: run again with bash
+    command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
+    echo "$0 needs bash" >&2
+    exit 2
+fi
 set -euo pipefail
 cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
 
@@ -62,7 +66,8 @@ for preset in "${presets[@]}"; do
         broken+=("$preset")
         continue
     fi
-    summary+=("$(printf '%-12s %3d passed, %d failed, %d skipped (%d s)' "$preset" "$p" "$f" "$s" $((SECONDS - start)))")
+    line=$(printf '%-12s %3d passed, %d failed, %d skipped (%d s)' "$preset" "$p" "$f" "$s" $((SECONDS - start)))
+    summary+=("$line")
     passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 done
 

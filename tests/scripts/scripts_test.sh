@@ -13,8 +13,10 @@ done
 presets=$(cd "$source_dir" && cmake --list-presets | sed -n 's/^ *"\([^"]*\)".*/\1/p' | paste -sd ' ')
 
 failures=0
-# shell | script and arguments | exit code | text the output must hold
+# shell (sh-without-bash: sh where no bash can be found) | script and arguments | exit code | text the output
+# must hold
 cases=(
+    "sh-without-bash|test-link.sh|2|test-link.sh needs bash"
     "bash|test-link.sh bogus|2|unknown preset: bogus"
     "bash|test-link.sh native bogus|2|(presets: $presets; all of them by default)"
     "sh|test-link.sh bogus|2|usage: tools/test.sh [PRESET...]"
@@ -33,7 +35,9 @@ cases=(
 for case in "${cases[@]}"; do
     IFS='|' read -r shell command code text <<<"$case"
     read -ra words <<<"$command"
-    output=$(cd / && "$shell" "$links/${words[0]}" "${words[@]:1}" 2>&1)
+    run=("$shell")
+    [ "$shell" != sh-without-bash ] || run=(env PATH=/nonexistent /bin/sh)
+    output=$(cd / && "${run[@]}" "$links/${words[0]}" "${words[@]:1}" 2>&1)
     status=$?
     if [ "$status" -ne "$code" ] || [[ $output != *"$text"* ]]; then
         echo "FAIL: $shell $command: exit $status, want $code with \"$text\"; output:"

@@ -14,7 +14,10 @@
 
 namespace {
 
-bool IsAsciiLetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool IsAsciiLetterOrDigit(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
 
 std::string Lower(std::string s)
 {
@@ -31,8 +34,9 @@ std::string EntryFault(const std::string& entry)
     if (entry.size() > 254) return "longer than 254 characters, so \"pop3.\" and the domain do not fit 259";
     if (entry.find('.') == std::string::npos) return "no dot";
     for (char c : entry) {
-        if (!IsAsciiLetterOrDigit(c) && c != '-' && c != '.') return "a character other than ASCII letters, digits, "
-                                                                      "hyphens and dots";
+        if (!IsAsciiLetterOrDigit(c) && c != '-' && c != '.') {
+            return "a character other than ASCII letters, digits, hyphens and dots";
+        }
     }
     std::string label;
     std::istringstream labels(entry + ".");  // the final dot makes an empty last label show
