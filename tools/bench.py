@@ -52,6 +52,8 @@ def main():
     parser.add_argument("--accounts", type=int, default=1000)
     parser.add_argument("--runs", type=int, default=3, help="timed runs of each executable")
     args = parser.parse_args()
+    if args.runs < 1 or args.accounts < 1:
+        parser.error("--runs and --accounts must be 1 or more")
 
     release = os.path.join(args.win32, "VireskaCorreo.exe")
     pe = pefile.PE(release)
