@@ -40,9 +40,19 @@ class Prefix:
     def run(self, args, timeout=120, check=True):
         # Wine's own output goes to a file: a wineserver or desktop started by this command would hold an
         # inherited pipe open long after it.
-        with open(self.log_path, "ab") as log:
-            result = subprocess.run([WINE] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
-                                    stderr=log, timeout=timeout)
+        for attempt in (1, 2):
+            start = os.path.getsize(self.log_path) if os.path.exists(self.log_path) else 0
+            with open(self.log_path, "ab") as log:
+                result = subprocess.run([WINE] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
+                                        stderr=log, timeout=timeout)
+            # Rarely, in a prefix just cloned, Wine fails to find the program and falls back to ShellExecute,
+            # which fails too: the program never ran, so running it once more is safe.
+            with open(self.log_path, "rb") as log:
+                log.seek(start)
+                if result.returncode == 0 or attempt == 2 or b"ShellExecuteEx failed" not in log.read():
+                    break
+            with open(self.log_path, "ab") as log:
+                log.write(b"(Wine did not start the program; starting it again)\n")
         if check and result.returncode != 0:
             raise RuntimeError(f"wine {' '.join(args)} failed with {result.returncode}; see {self.log_path}")
         return result.returncode
@@ -157,7 +167,9 @@ class Prefix:
 
     @staticmethod
     def clone(template, path, locale="C.UTF-8"):
-        """A throwaway copy of the template: files hard-linked, the registry files copied."""
+        """A throwaway copy of the template: files hard-linked, the registry files copied. The template's Wine
+        output is left behind, so that each clone's log holds its own runs only (a hard link would append every
+        clone's output to the same file)."""
         shutil.rmtree(path, ignore_errors=True)
 
         def link_or_copy(source, target):
@@ -166,5 +178,6 @@ class Prefix:
             else:
                 os.link(source, target)
 
-        shutil.copytree(template, path, symlinks=True, copy_function=link_or_copy)
+        shutil.copytree(template, path, symlinks=True, copy_function=link_or_copy,
+                        ignore=lambda folder, names: ["wine-output.log"] if folder == template else [])
         return Prefix(path, locale)
