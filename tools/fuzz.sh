@@ -38,12 +38,12 @@ args=(-max_total_time="$seconds" -max_len=2048 -print_final_stats=1 -artifact_pr
 if [ "$jobs" -gt 1 ]; then
     args+=(-fork="$jobs")
 fi
-start=$SECONDS
+start=${EPOCHREALTIME/[.,]/}  # microseconds
 set +e
 "$fuzzer" "${args[@]}" "$out/found" tests/fuzz/corpus 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
 set -e
-elapsed=$((SECONDS - start))
+elapsed=$(( (${EPOCHREALTIME/[.,]/} - start + 500000) / 1000000 ))
 
 # libFuzzer names the input it saved; the runs are in its final statistics, or in its last progress line when
 # it forks.
