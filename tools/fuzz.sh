@@ -4,13 +4,7 @@
 # saved as build/fuzz/crash-<hash> (or leak-, timeout-, oom-). The last line says which, with the command that
 # replays a failing input. Once the fault is fixed, add the input to tests/fuzz/corpus/ under a name that says
 # what it covers.
-if [ -z "${BASH_VERSION:-}" ]; then  # started with sh: run again with bash
-    command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
-    echo "$0 needs bash" >&2
-    exit 2
-fi
-set -euo pipefail
-cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
+. "$(dirname "$(readlink -f "$0")")/common.sh"
 
 usage="usage: tools/fuzz.sh [SECONDS] [JOBS]   (whole numbers from 1; default 600 seconds, 1 job)"
 positive='^[1-9][0-9]{0,6}$'
@@ -25,7 +19,6 @@ fi
 seconds=${1:-600}
 jobs=${2:-1}
 
-source tools/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null

@@ -8,15 +8,7 @@
 # --password-file names a file whose first line is the certificate's password (never give it on the command
 # line); --timestamp adds an RFC 3161 time stamp from that authority; --ca-file is the CA bundle the signature
 # is verified against (default: the system's).
-if [ -z "${BASH_VERSION:-}" ]; then  # started with sh: run again with bash
-    command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
-    echo "$0 needs bash" >&2
-    exit 2
-fi
-set -euo pipefail
-caller=$PWD  # file arguments are relative to where the script was called from
-cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
-source tools/packages.sh
+. "$(dirname "$(readlink -f "$0")")/common.sh"
 
 # What the signature says of the program: the manifest's Spanish description (an Authenticode description is
 # an ASCII string, so it must have no accents) and the provider's page.

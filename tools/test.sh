@@ -2,13 +2,7 @@
 # The project's test command: installs the Debian packages the build and tests need, builds every preset (or the
 # ones named: tools/test.sh [PRESET...]), runs all their tests through ctest and ends with a line per preset and
 # one that adds them up. Run it from anywhere, also through a symbolic link; it works in its own checkout.
-if [ -z "${BASH_VERSION:-}" ]; then  # started with sh: run again with bash
-    command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
-    echo "$0 needs bash" >&2
-    exit 2
-fi
-set -euo pipefail
-cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.."
+. "$(dirname "$(readlink -f "$0")")/common.sh"
 
 # The configure presets of CMakePresets.json, in its order (read without cmake, which may not be installed yet).
 mapfile -t all < <(sed -n '/"configurePresets"/,/"buildPresets"/s/^ *"name": *"\([^"]*\)".*/\1/p' CMakePresets.json)
@@ -27,7 +21,6 @@ for preset in "${presets[@]}"; do
     esac
 done
 
-source tools/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
 results=$(mktemp -d)

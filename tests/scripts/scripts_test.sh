@@ -9,6 +9,10 @@ trap 'rm -rf "$links"' EXIT
 for script in test fuzz release; do
     ln -s "$source_dir/tools/$script.sh" "$links/$script-link.sh"
 done
+# A PATH with the tools the scripts' first line needs, and no bash.
+no_bash=$links/no-bash
+mkdir "$no_bash"
+ln -s "$(command -v readlink)" "$(command -v dirname)" "$no_bash/"
 # The presets test.sh must name: those CMake lists for the checkout.
 presets=$(cd "$source_dir" && cmake --list-presets | sed -n 's/^ *"\([^"]*\)".*/\1/p' | paste -sd ' ')
 
@@ -36,7 +40,7 @@ for case in "${cases[@]}"; do
     IFS='|' read -r shell command code text <<<"$case"
     read -ra words <<<"$command"
     run=("$shell")
-    [ "$shell" != sh-without-bash ] || run=(env PATH=/nonexistent /bin/sh)
+    [ "$shell" != sh-without-bash ] || run=(env PATH="$no_bash" /bin/sh)
     output=$(cd / && "${run[@]}" "$links/${words[0]}" "${words[@]:1}" 2>&1)
     status=$?
     if [ "$status" -ne "$code" ] || [[ $output != *"$text"* ]]; then

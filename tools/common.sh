@@ -1,5 +1,17 @@
-# Sourced by the tools' scripts: ensure_packages PACKAGE... installs the Debian packages that are missing (as
-# root), or prints the apt-get line to run and exits (as any other user).
+# Sourced first by every script of tools/, as  . "$(dirname "$(readlink -f "$0")")/common.sh"  (plain sh can
+# read that line). It runs the script again with bash if it was started with sh, stops it on any error, and
+# changes to the checkout it belongs to, wherever it was called from and through any symbolic link; `caller`
+# keeps the directory it was called from. Then ensure_packages PACKAGE... installs the Debian packages that are
+# missing (as root), or prints the apt-get line to run and exits (as any other user).
+if [ -z "${BASH_VERSION:-}" ]; then
+    command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
+    echo "$0 needs bash" >&2
+    exit 2
+fi
+set -euo pipefail
+caller=$PWD
+cd "$(dirname "$(readlink -f "$0")")/.."
+
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3 python3-pefile)
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
