@@ -33,12 +33,11 @@ const StoreKind kStoreKinds[] = {
     {kAtPointer, kAccountManager, kAccountsSuffix, kInternetAccountFormat},
     // Outlook Express 5 and 6: the accounts of each identity.
     {kBelowEachSubKey, "Identities", kFirstStore, kInternetAccountFormat},
-    // Outlook 2002 and later: the accounts of each mail profile. 2002 to 2010 on NT-family Windows, the same on
-    // Windows 98 and Me, 2013, then 2016 to 2021 and Microsoft 365.
+    // Outlook 2002 and later: the accounts of each mail profile. 2002 to 2010 (the root they keep on the Windows NT
+    // family; the program does not run on Windows 98 or Me, where they keep another), 2013, then 2016 to 2021 and
+    // Microsoft 365.
     {kBelowEachSubKey, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
      kProfileStore, kProfileAccountFormat},
-    {kBelowEachSubKey, "Software\\Microsoft\\Windows Messaging Subsystem\\Profiles", kProfileStore,
-     kProfileAccountFormat},
     {kBelowEachSubKey, "Software\\Microsoft\\Office\\15.0\\Outlook\\Profiles", kProfileStore, kProfileAccountFormat},
     {kBelowEachSubKey, "Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles", kProfileStore, kProfileAccountFormat},
 };
@@ -49,22 +48,37 @@ const REGSAM kStoreAccess = KEY_READ;
 const REGSAM kPointerAccess = KEY_QUERY_VALUE;
 const REGSAM kAccountAccess = KEY_READ | KEY_WRITE;
 
+// A key name as the registry holds it, in UTF-16: at most 255 characters and the NUL.
+enum { kKeyNameSize = 256 };
+// A key path in UTF-16, such as the one the machine-wide pointer names.
+typedef WCHAR KeyPath[kValueTextSize];
+
+// Opens a key by a UTF-16 path, or by one of the program's own ASCII paths, with the wide function, so that no
+// character of a name is lost to the system's code page.
+LONG OpenKey(HKEY parent, const WCHAR* path, REGSAM access, HKEY* key)
+{
+    return RegOpenKeyExW(parent, path, 0, access, key);
+}
+LONG OpenKey(HKEY parent, const char* path, REGSAM access, HKEY* key)
+{
+    KeyPath wide;
+    if (!CopyText(wide, path)) return ERROR_BAD_PATHNAME;  // cannot happen: the program's paths are short
+    return OpenKey(parent, wide, access, key);
+}
+
 // What is done with each sub-key: an account is updated; under an identity or a profile, its store is walked.
 typedef void (*SubKeyVisit)(HKEY key, const AccountFormat& format, const char* below);
 
 // Opens each sub-key of `parent` by rising index with the given access, hands it to `visit` and closes it. A
-// sub-key that does not open is passed over, and so is one whose name does not fit the buffer (on a double-byte
-// code page a name of 255 characters may need more than 260 bytes); any other failure of the enumeration ends it.
+// sub-key that does not open is passed over; any failure of the enumeration ends it.
 void ForEachSubKey(HKEY parent, REGSAM access, SubKeyVisit visit, const AccountFormat& format, const char* below)
 {
     for (DWORD index = 0;; ++index) {
-        char name[kValueTextSize];
-        DWORD length = sizeof name;
-        LONG result = RegEnumKeyExA(parent, index, name, &length, NULL, NULL, NULL, NULL);
-        if (result == ERROR_MORE_DATA) continue;
-        if (result != ERROR_SUCCESS) return;
+        WCHAR name[kKeyNameSize];
+        DWORD length = kKeyNameSize;
+        if (RegEnumKeyExW(parent, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) return;
         HKEY key;
-        if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS) continue;
+        if (OpenKey(parent, name, access, &key) != ERROR_SUCCESS) continue;
         visit(key, format, below);
         RegCloseKey(key);
     }
@@ -73,10 +87,11 @@ void ForEachSubKey(HKEY parent, REGSAM access, SubKeyVisit visit, const AccountF
 void VisitAccount(HKEY account, const AccountFormat& format, const char*) { UpdateAccount(account, format); }
 
 // Walks the store at `path` under `parent`, if it opens.
-void UpdateStoreAt(HKEY parent, const char* path, const AccountFormat& format)
+template <typename C>
+void UpdateStoreAt(HKEY parent, const C* path, const AccountFormat& format)
 {
     HKEY store;
-    if (RegOpenKeyExA(parent, path, 0, kStoreAccess, &store) != ERROR_SUCCESS) return;
+    if (OpenKey(parent, path, kStoreAccess, &store) != ERROR_SUCCESS) return;
     UpdateStoreAccounts(store, format);
     RegCloseKey(store);
 }
@@ -90,13 +105,13 @@ void VisitStoreOwner(HKEY owner, const AccountFormat& format, const char* below)
 void UpdateStoresBelow(const StoreKind& kind)
 {
     HKEY parent;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kind.path, 0, kStoreAccess, &parent) != ERROR_SUCCESS) return;
+    if (OpenKey(HKEY_CURRENT_USER, kind.path, kStoreAccess, &parent) != ERROR_SUCCESS) return;
     ForEachSubKey(parent, kStoreAccess, VisitStoreOwner, kind.format, kind.below);
     RegCloseKey(parent);
 }
 
 // A key path as the registry names it: leading and trailing backslashes dropped, doubled ones made single.
-void NormalisePath(ValueText& path)
+void NormalisePath(KeyPath& path)
 {
     size_t kept = 0;
     for (size_t i = 0; path[i]; ++i) {
@@ -104,20 +119,23 @@ void NormalisePath(ValueText& path)
         path[kept++] = path[i];
     }
     if (kept > 0 && path[kept - 1] == '\\') --kept;
-    path[kept] = '\0';
+    path[kept] = 0;
 }
 
-// The store the machine-wide pointer names. An empty path, or one with no room left for the suffix, is passed
-// over rather than opened cut short, and a pointer back to the first store, however written, is not walked a
-// second time.
+// The store the machine-wide pointer names, its path read in UTF-16 as the account stores' texts are (the
+// bytes of a value of another type than a string decoded with the system's code page). An empty path, or one
+// with no room left for the suffix, is passed over rather than opened cut short, and a pointer back to the first
+// store, however written, is not walked a second time.
 void UpdatePointedStore(const StoreKind& kind)
 {
     HKEY manager;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kind.path, 0, kPointerAccess, &manager) != ERROR_SUCCESS) return;
-    ValueText path;
-    LONG result = ReadValueText(manager, kOutlookPointer, path);
+    if (OpenKey(HKEY_LOCAL_MACHINE, kind.path, kPointerAccess, &manager) != ERROR_SUCCESS) return;
+    KeyPath path;
+    DWORD type;
+    LONG result = ReadStoreText(manager, kOutlookPointer, path, &type);
     RegCloseKey(manager);
     if (result != ERROR_SUCCESS) return;
+    if (HoldsAnsiBytes(type) && !DecodeAnsiBytes(path, path)) return;
     NormalisePath(path);
     if (!path[0] || !AppendText(path, kind.below)) return;
     if (SameTextIgnoringCase(path, kFirstStore)) return;

@@ -86,14 +86,23 @@ void WriteServerName(HKEY account, const AccountFormat& format, const char* name
     if (result != ERROR_SUCCESS) ReportError(errorCaption, result);
 }
 
-// Extends the user name by "." and the domain, unless an earlier run already did.
+// The new login is the mailbox, "." and the domain as the address writes it. A user name that is the address
+// itself ("mailbox@domain", the domain in any letter case) gives its mailbox; any other is taken whole as the
+// mailbox, unless an earlier run already extended it. An empty mailbox is left as it is.
 void WriteUserName(HKEY account, const AccountFormat& format, DWORD type, const AccountText& domain,
                    AccountText& userName)
 {
     AccountText suffix;
-    CopyText(suffix, ".");
+    CopyText(suffix, "@");
     AppendText(suffix, domain);  // always fits: a domain has at most 258 units
-    if (EndsWithIgnoringCase(userName, suffix)) return;
+    bool isAddress = EndsWithIgnoringCase(userName, suffix);
+    suffix[0] = '.';
+    if (isAddress) {
+        userName[TextLength(userName) - TextLength(suffix)] = 0;  // the mailbox, before that at sign
+    } else if (EndsWithIgnoringCase(userName, suffix)) {
+        return;
+    }
+    if (!userName[0]) return;
     LONG result = ERROR_INSUFFICIENT_BUFFER;  // never written cut short
     if (AppendText(userName, suffix)) result = WriteAccountText(account, format, format.pop3UserName, type, userName);
     if (result != ERROR_SUCCESS) ReportError(kErrorWriteUserName, result);
@@ -102,9 +111,7 @@ void WriteUserName(HKEY account, const AccountFormat& format, DWORD type, const 
 // The account's text as the user reads it: UTF-16 as it is, ANSI bytes decoded with the system's code page.
 bool ToDisplay(const AccountFormat& format, DWORD type, const AccountText& text, BoxText& display)
 {
-    if (!IsAnsiBytes(format, type)) return CopyText(display, text);
-    ValueText bytes;
-    return NarrowAnsiBytes(text, bytes) && MultiByteToWideChar(CP_ACP, 0, bytes, -1, display, kValueTextSize) != 0;
+    return IsAnsiBytes(format, type) ? DecodeAnsiBytes(text, display) : CopyText(display, text);
 }
 
 // A text of the program's own, Windows-1252 bytes, as UTF-16. Should the system lack that code page, each byte

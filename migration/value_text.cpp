@@ -28,23 +28,6 @@ LONG QueryWide(HKEY key, const char* name, void* data, DWORD* size, DWORD* type)
 
 }  // namespace
 
-LONG ReadValueText(HKEY key, const char* name, ValueText& text)
-{
-    DWORD type = REG_NONE;  // not examined: whatever bytes the value holds are taken as text
-    DWORD size = sizeof text;
-    LONG result = RegQueryValueExA(key, name, NULL, &type, (LPBYTE)text, &size);
-    if (result == ERROR_SUCCESS && size > sizeof text) result = ERROR_MORE_DATA;
-    if (result == ERROR_SUCCESS && !memchr(text, '\0', size)) {
-        if (size == sizeof text) {
-            result = ERROR_MORE_DATA;  // no room left for the missing terminator
-        } else {
-            text[size] = '\0';
-        }
-    }
-    if (result != ERROR_SUCCESS) text[0] = '\0';
-    return result;
-}
-
 LONG ReadWideText(HKEY key, const char* name, AccountText& text, DWORD* type)
 {
     DWORD size;
@@ -116,4 +99,10 @@ bool NarrowAnsiBytes(const WCHAR* text, ValueText& bytes)
     if (length >= sizeof bytes) return false;
     for (size_t i = 0; i <= length; ++i) bytes[i] = (char)text[i];
     return true;
+}
+
+bool DecodeAnsiBytes(const WCHAR* text, AccountText& decoded)
+{
+    ValueText bytes;
+    return NarrowAnsiBytes(text, bytes) && MultiByteToWideChar(CP_ACP, 0, bytes, -1, decoded, kValueTextSize) != 0;
 }

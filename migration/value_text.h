@@ -12,11 +12,6 @@ typedef char ValueText[kValueTextSize];
 // of a wide one; at most 259 units and a NUL. Narrowing an ANSI account's text gives back its exact bytes.
 typedef WCHAR AccountText[kValueTextSize];
 
-// Reads a registry value into a value text. The result is the registry's, or ERROR_MORE_DATA when the data
-// holds no NUL within the buffer; data shorter than the buffer without a NUL is terminated after its bytes.
-// On failure the text is left empty.
-LONG ReadValueText(HKEY key, const char* name, ValueText& text);
-
 // Reads a UTF-16 text value, REG_BINARY or REG_SZ, with the wide function; `type` receives its type. Readable
 // only with an even number of bytes and a NUL character within the 260 units: ERROR_MORE_DATA when the data is
 // longer or fills the buffer without one, ERROR_INVALID_DATA when it is odd or shorter without one,
@@ -41,6 +36,9 @@ LONG WriteAnsiBytes(HKEY key, const char* name, DWORD type, const WCHAR* text);
 
 // A text of ANSI bytes, each held in one unit, back as those bytes and a NUL; false when it does not fit.
 bool NarrowAnsiBytes(const WCHAR* text, ValueText& bytes);
+// A text of ANSI bytes, each held in one unit, as the UTF-16 characters they stand for in the system's code
+// page (`decoded` may be `text` itself); false when it cannot be converted.
+bool DecodeAnsiBytes(const WCHAR* text, AccountText& decoded);
 
 // ---- Bounded operations, on ANSI texts and on account texts alike ----
 

@@ -1,10 +1,13 @@
-// Stand-in registry: two key trees held in memory, with typed values kept byte for byte (strings as UTF-16, as
-// Windows keeps them), access rights checked per handle, Windows' error codes, injected faults and a count of
-// the handles opened and closed.
+// Stand-in registry: two key trees held in memory, with key names in UTF-16 and typed values kept byte for byte
+// (strings as UTF-16, as Windows keeps them), access rights checked per handle, Windows' error codes, injected
+// faults and a count of the handles opened and closed.
 #include <ctype.h>
+#include <locale.h>
 #include <stdio.h>
 #include <string.h>
+#include <wctype.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,21 +20,95 @@
 namespace standin {
 namespace {
 
+// A key name as the registry keeps it: UTF-16.
+typedef std::u16string Name;
+
+// Letter case as the registry folds it: a value name's bytes by ASCII, a key name's UTF-16 units by their simple
+// Unicode upper case (C.UTF-8's, or ASCII alone should that locale be missing).
+char16_t Upper(char unit) { return (char16_t)toupper((unsigned char)unit); }
+char16_t Upper(char16_t unit)
+{
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (!unicode || (unit >= 0xD800 && unit <= 0xDFFF)) return unit < 0x80 ? Upper((char)unit) : unit;
+    wint_t upper = towupper_l(unit, unicode);
+    return upper <= 0xFFFF ? (char16_t)upper : unit;
+}
+
 // Names compare without regard to letter case, in the order of their upper-case forms, as the registry sorts
 // sub-keys: "[\\]^_" come after the letters.
+template <typename S>
 struct CaseLess {
-    bool operator()(const std::string& a, const std::string& b) const
+    bool operator()(const S& a, const S& b) const
     {
         size_t n = a.size() < b.size() ? a.size() : b.size();
         for (size_t i = 0; i < n; ++i) {
-            int x = toupper((unsigned char)a[i]), y = toupper((unsigned char)b[i]);
+            char16_t x = Upper(a[i]), y = Upper(b[i]);
             if (x != y) return x < y;
         }
         return a.size() < b.size();
     }
 };
 
-bool SameName(const std::string& a, const std::string& b) { return !CaseLess()(a, b) && !CaseLess()(b, a); }
+template <typename S>
+bool SameName(const S& a, const S& b) { return !CaseLess<S>()(a, b) && !CaseLess<S>()(b, a); }
+
+// The tests write key paths in UTF-8; a byte that does not belong to a UTF-8 character stands for the Latin-1
+// character of its value.
+Name FromUtf8(const std::string& text)
+{
+    Name name;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char lead = text[i];
+        size_t extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xC2 && lead < 0xE0;
+        char32_t c = extra ? lead & (0x3F >> extra) : lead;
+        for (size_t k = 1; k <= extra; ++k) {
+            unsigned char next = i + k < text.size() ? text[i + k] : 0;
+            if ((next & 0xC0) != 0x80) {
+                c = lead;
+                extra = 0;
+                break;
+            }
+            c = c << 6 | (next & 0x3F);
+        }
+        i += extra + 1;
+        if (c >= 0x10000) {
+            name += (char16_t)(0xD800 + ((c - 0x10000) >> 10));
+            name += (char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            name += (char16_t)c;
+        }
+    }
+    return name;
+}
+std::string ToUtf8(const Name& name)
+{
+    std::string text;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char32_t c = name[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
+        if (c < 0x80) {
+            text += (char)c;
+        } else if (c < 0x800) {
+            text += {(char)(0xC0 | c >> 6), (char)(0x80 | (c & 0x3F))};
+        } else if (c < 0x10000) {
+            text += {(char)(0xE0 | c >> 12), (char)(0x80 | (c >> 6 & 0x3F)), (char)(0x80 | (c & 0x3F))};
+        } else {
+            text += {(char)(0xF0 | c >> 18), (char)(0x80 | (c >> 12 & 0x3F)), (char)(0x80 | (c >> 6 & 0x3F)),
+                     (char)(0x80 | (c & 0x3F))};
+        }
+    }
+    return text;
+}
+// A key name given to an A function, through the ANSI code page.
+Name FromAnsi(const char* text)
+{
+    Name name;
+    for (; text && *text; ++text) name += CharacterOf(AnsiCodePage(), (unsigned char)*text);
+    return name;
+}
+// Two key paths of the tests: the same key, letter case aside.
+bool SamePath(const std::string& a, const std::string& b) { return SameName(FromUtf8(a), FromUtf8(b)); }
 
 struct StoredData {
     std::string name;  // as first written
@@ -60,9 +137,9 @@ std::string NameOf(LPCWSTR name)
 }
 
 struct Node {
-    std::string path;  // canonical, e.g. "HKCU\\Software\\X"
-    std::map<std::string, std::unique_ptr<Node>, CaseLess> children;
-    std::map<std::string, StoredData, CaseLess> values;
+    std::string path;  // canonical, in UTF-8, e.g. "HKCU\\Software\\X"
+    std::map<Name, std::unique_ptr<Node>, CaseLess<Name>> children;
+    std::map<std::string, StoredData, CaseLess<std::string>> values;
     Node* parent = nullptr;
     bool granted = false;
     REGSAM grant = 0;
@@ -117,27 +194,29 @@ Node* RootOf(const std::string& keyPath, std::string* rest)
     size_t slash = keyPath.find('\\');
     std::string root = keyPath.substr(0, slash);
     *rest = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
-    if (SameName(root, "HKCU") || SameName(root, "HKEY_CURRENT_USER")) return &g_hkcu;
-    if (SameName(root, "HKLM") || SameName(root, "HKEY_LOCAL_MACHINE")) return &g_hklm;
+    for (const char* name : {"HKCU", "HKEY_CURRENT_USER"})
+        if (SameName(root, std::string(name))) return &g_hkcu;
+    for (const char* name : {"HKLM", "HKEY_LOCAL_MACHINE"})
+        if (SameName(root, std::string(name))) return &g_hklm;
     return nullptr;
 }
 
-std::vector<std::string> SplitPath(const std::string& path)
+std::vector<Name> SplitPath(const Name& path)
 {
-    std::vector<std::string> parts;
+    std::vector<Name> parts;
     size_t start = 0;
     while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos) end = path.size();
+        size_t end = path.find(u'\\', start);
+        if (end == Name::npos) end = path.size();
         if (end > start) parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
     return parts;
 }
 
-Node* Find(Node* from, const std::string& relative)
+Node* Find(Node* from, const Name& relative)
 {
-    for (const std::string& part : SplitPath(relative)) {
+    for (const Name& part : SplitPath(relative)) {
         auto it = from->children.find(part);
         if (it == from->children.end()) return nullptr;
         from = it->second.get();
@@ -145,13 +224,14 @@ Node* Find(Node* from, const std::string& relative)
     return from;
 }
 
-Node* Create(Node* from, const std::string& relative)
+Node* Create(Node* from, const Name& relative)
 {
-    for (const std::string& part : SplitPath(relative)) {
+    for (const Name& part : SplitPath(relative)) {
+        if (part.size() > 255) LogProblem("a key name of more than 255 characters: " + ToUtf8(part));
         auto& slot = from->children[part];
         if (!slot) {
             slot.reset(new Node);
-            slot->path = from->path + "\\" + part;
+            slot->path = from->path + "\\" + ToUtf8(part);
             slot->parent = from;
         }
         from = slot.get();
@@ -163,7 +243,7 @@ Node* FindPath(const char* keyPath)
 {
     std::string rest;
     Node* root = RootOf(keyPath, &rest);
-    return root ? Find(root, rest) : nullptr;
+    return root ? Find(root, FromUtf8(rest)) : nullptr;
 }
 
 Node* CreatePath(const char* keyPath)
@@ -174,7 +254,7 @@ Node* CreatePath(const char* keyPath)
         LogProblem(std::string("test names an unknown root: ") + keyPath);
         return nullptr;
     }
-    return Create(root, rest);
+    return Create(root, FromUtf8(rest));
 }
 
 // The canonical form of a path given by a test, for matching faults against the keys the program touches.
@@ -183,7 +263,7 @@ std::string Canonical(const char* keyPath)
     std::string rest;
     Node* root = RootOf(keyPath, &rest);
     std::string path = root ? root->path : std::string(keyPath);
-    for (const std::string& part : SplitPath(rest)) path += "\\" + part;
+    for (const Name& part : SplitPath(FromUtf8(rest))) path += "\\" + ToUtf8(part);
     return path;
 }
 
@@ -221,7 +301,7 @@ Node* Resolve(HKEY key, REGSAM* access, const char* call)
 LONG TakeFault(FaultOp op, const std::string& keyPath, const std::string& item)
 {
     for (Fault& fault : g_faults) {
-        if (fault.op != op || fault.times == 0 || !SameName(fault.keyPath, keyPath)) continue;
+        if (fault.op != op || fault.times == 0 || !SamePath(fault.keyPath, keyPath)) continue;
         if (op != kOpen && !(op == kEnum ? fault.item == item : SameName(fault.item, item))) continue;
         if (fault.times > 0) --fault.times;
         return fault.error;
@@ -369,28 +449,30 @@ const std::vector<std::string>& Problems() { return g_problems; }
 
 using namespace standin;
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+namespace {
+
+// RegOpenKeyExA and W: the A function's path is converted from the ANSI code page, the W function's kept.
+LONG OpenKey(HKEY hKey, const Name& sub, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult, const char* call)
 {
     if (!phkResult) {
-        LogProblem("RegOpenKeyExA without a result pointer");
+        LogProblem(std::string(call) + " without a result pointer");
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
     REGSAM parentAccess;
-    Node* parent = Resolve(hKey, &parentAccess, "RegOpenKeyExA");
-    std::string sub = lpSubKey ? lpSubKey : "";
-    std::string what = "open " + (parent ? parent->path : std::string("?")) + (sub.empty() ? "" : "\\" + sub) + " " +
-                       Hex(samDesired);
+    Node* parent = Resolve(hKey, &parentAccess, call);
+    std::string what = "open " + (parent ? parent->path : std::string("?")) + (sub.empty() ? "" : "\\" + ToUtf8(sub)) +
+                       " " + Hex(samDesired);
     if (!parent) return Logged(what, ERROR_INVALID_HANDLE);
     if (ulOptions != 0) {
-        LogProblem("RegOpenKeyExA with options " + Hex(ulOptions));
+        LogProblem(std::string(call) + " with options " + Hex(ulOptions));
         return Logged(what, ERROR_INVALID_PARAMETER);
     }
-    if (samDesired & ~kKnownRights) LogProblem("RegOpenKeyExA asks for unknown rights " + Hex(samDesired));
-    if (!sub.empty() && sub[0] == '\\') return Logged(what, ERROR_BAD_PATHNAME);
+    if (samDesired & ~kKnownRights) LogProblem(std::string(call) + " asks for unknown rights " + Hex(samDesired));
+    if (!sub.empty() && sub[0] == u'\\') return Logged(what, ERROR_BAD_PATHNAME);
 
     std::string target = parent->path;
-    for (const std::string& part : SplitPath(sub)) target += "\\" + part;
+    for (const Name& part : SplitPath(sub)) target += "\\" + ToUtf8(part);
     if (LONG fault = TakeFault(kOpen, target, "")) return Logged(what, fault);
 
     Node* node = Find(parent, sub);
@@ -403,15 +485,22 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     return Logged(what, ERROR_SUCCESS);
 }
 
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                          LPSTR lpClass, LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime)
+// A key name as an A function hands it back, through the ANSI code page ("?" for a character it lacks), or as
+// a W function does.
+std::string NameFor(const Name& name, char*) { return UnitsToAnsi(name.data(), name.size(), AnsiCodePage()); }
+Name NameFor(const Name& name, char16_t*) { return name; }
+
+// RegEnumKeyExA and W; lengths count characters of the function's own kind, the NUL included on the way in.
+template <typename C>
+LONG EnumKey(HKEY hKey, DWORD dwIndex, C* lpName, LPDWORD lpcchName, LPDWORD lpReserved, C* lpClass,
+             LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime, const char* call)
 {
     std::string what = "enum " + std::to_string(dwIndex);
     REGSAM access;
-    Node* node = Resolve(hKey, &access, "RegEnumKeyExA");
+    Node* node = Resolve(hKey, &access, call);
     if (!node) return Logged(what, ERROR_INVALID_HANDLE);
     if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) {
-        LogProblem("RegEnumKeyExA with bad parameters");
+        LogProblem(std::string(call) + " with bad parameters");
         return Logged(what, ERROR_INVALID_PARAMETER);
     }
     if (!(access & KEY_ENUMERATE_SUB_KEYS)) return Logged(what, ERROR_ACCESS_DENIED);
@@ -420,16 +509,42 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
 
     auto it = node->children.begin();
     for (DWORD i = 0; i < dwIndex; ++i) ++it;
-    const std::string& name = it->first;
+    const auto name = NameFor(it->first, lpName);
     if (name.size() + 1 > *lpcchName) return Logged(what, ERROR_MORE_DATA);
-    memcpy(lpName, name.c_str(), name.size() + 1);
+    std::copy(name.c_str(), name.c_str() + name.size() + 1, lpName);
     *lpcchName = (DWORD)name.size();
     if (lpClass) {
-        if (*lpcchClass > 0) lpClass[0] = '\0';
+        if (*lpcchClass > 0) lpClass[0] = 0;
         *lpcchClass = 0;
     }
     if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
     return Logged(what, ERROR_SUCCESS);
+}
+
+}  // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    return OpenKey(hKey, FromAnsi(lpSubKey), ulOptions, samDesired, phkResult, "RegOpenKeyExA");
+}
+
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    return OpenKey(hKey, lpSubKey ? Name(lpSubKey) : Name(), ulOptions, samDesired, phkResult, "RegOpenKeyExW");
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                          LPSTR lpClass, LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime)
+{
+    return EnumKey(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime,
+                   "RegEnumKeyExA");
+}
+
+LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                          LPWSTR lpClass, LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime)
+{
+    return EnumKey(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime,
+                   "RegEnumKeyExW");
 }
 
 namespace {

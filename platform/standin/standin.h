@@ -10,7 +10,9 @@
 
 namespace standin {
 
-// Key paths are written as "HKCU\\Software\\..." or "HKLM\\Software\\..." (the long root names work too).
+// Key paths are written in UTF-8 as "HKCU\\Software\\..." or "HKLM\\Software\\..." (the long root names work
+// too). Key names are kept in UTF-16 and matched without regard to letter case, as Windows does; the A functions
+// convert them through the ANSI code page, the W functions take and give them exactly.
 
 // Empties both trees and forgets grants, faults, handles, boxes, writes and problems.
 void Reset();
@@ -66,7 +68,7 @@ struct Write {
 };
 const std::vector<Write>& Writes();
 
-// One line for every registry call and message box, in order, e.g.
+// One line for every registry call and message box, in order (key paths in UTF-8), e.g.
 // "open HKCU\\...\\Accounts 0x20019 -> 0", "query Account Name -> 0", "set POP3 Server -> 5",
 // "enum 3 -> 259", "close HKCU\\...", "box Atenci\xF3n" (the caption in Windows-1252); the W functions log
 // "queryW" and "setW".

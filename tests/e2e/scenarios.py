@@ -11,7 +11,8 @@ SECOND_STORE = HKCU + OUTLOOK_PATH + r"\Accounts"
 IDENTITIES = HKCU + "Identities"
 IDENTITY = IDENTITIES + r"\{8F2C4A10-77D1-4B9A-A2E3-6C5D4E3F2A10}"
 IDENTITY_STORE = IDENTITY + r"\Software\Microsoft\Internet Account Manager\Accounts"
-# The roots of the mail profiles of Outlook 2002 and later, in the order they are walked.
+# The roots of the mail profiles of Outlook 2002 and later, in the order they are walked; "9x" is where Outlook kept
+# them on Windows 98 and Me, which the program does not run on: a leftover, never walked.
 PROFILE_ROOTS = {
     "2010": HKCU + r"Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem\Profiles",
     "9x": HKCU + r"Software\Microsoft\Windows Messaging Subsystem\Profiles",
@@ -197,7 +198,8 @@ PROFILE_2010 = Store(profile_store("2010"), [
      profile_rewritten("Naricantec.es", user="sz.Naricantec.es", kind="sz"), [notice("Texto REG_SZ")]),
 ])
 # Outlook 2016 and later: a user name outside Latin-1, which must come back exactly; no SMTP Server; an IMAP
-# account and one of another domain, both untouched; a name the ANSI code page lacks letters of, shown exactly.
+# account and one of another domain, both untouched; a name the ANSI code page lacks letters of, shown exactly; a
+# user name that is the address, as Outlook suggests it, which becomes the mailbox, "." and the domain.
 PROFILE_2016 = Store(profile_store("2016"), [
     ("00000001", profile_account("Luc\u00eda Nowak", "lucja@Valelangrupo.com", user="\u0141ucja"),
      profile_rewritten("Valelangrupo.com", user="\u0141ucja.Valelangrupo.com"), [notice("Luc\u00eda Nowak")]),
@@ -208,11 +210,24 @@ PROFILE_2016 = Store(profile_store("2016"), [
     ("00000004", profile_account("Ajena 2016", "pepe@example.com"), {}, []),
     ("00000005", profile_account("Zo\u00eb \u0141\u0119cka", "zoe@naricantec.es"),
      profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Zo\u00eb \u0141\u0119cka")]),
+    ("00000006", profile_account("Direcci\u00f3n como usuario", "marta@Naricantec.es", user="Marta@NARICANTEC.ES"),
+     profile_rewritten("Naricantec.es", user="Marta.Naricantec.es"), [notice("Direcci\u00f3n como usuario")]),
 ])
-# One hosted account in each of the other profile roots, for the walk of every store at once.
+# Profiles named by their users: "Correo de \u0141ucja", which the code page would read as its neighbour
+# "Correo de Lucja", is walked by its own name, and each of the two once. Its account has an empty user name,
+# which stays empty.
+PROFILE_LUCIA = Store(profile_store("2016", "Correo de Lucja"), [
+    ("00000001", profile_account("Perfil vecino", "vecino@naricantec.es"),
+     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Perfil vecino")]),
+])
+PROFILE_LUCJA = Store(profile_store("2016", "Correo de \u0141ucja"), [
+    ("00000001", profile_account("Usuario vac\u00edo", "lucja@naricantec.es", user=""),
+     profile_rewritten("naricantec.es"), [notice("Usuario vac\u00edo")]),
+])
+# For the walk of every store at once: a hosted account left under the root of Windows 98 and Me, untouched, and
+# one in the Outlook 2013 root.
 PROFILE_9X = Store(profile_store("9x"), [
-    ("00000001", profile_account("Perfil 98", "p98@naricantec.es"),
-     profile_rewritten("naricantec.es", user="usuario.naricantec.es"), [notice("Perfil 98")]),
+    ("00000001", profile_account("Perfil 98", "p98@naricantec.es"), {}, []),
 ])
 PROFILE_2013 = Store(profile_store("2013", "Trabajo"), [
     ("00000001", profile_account("Perfil 2013", "p2013@naricantec.es"),
@@ -235,7 +250,7 @@ SCENARIOS = [
     Scenario("cyrillic_system", [MIXED_FIRST, MIXED_SECOND, PROFILE_2016], ["yes"], POINTER, locale="ru_RU.UTF-8"),
     Scenario("identity", [IDENTITY_ROWS], ["yes"], IDENTITY_KEYS),
     Scenario("outlook_2010_profile", [PROFILE_2010], ["yes"]),
-    Scenario("outlook_2016_profile", [PROFILE_2016], ["yes"]),
+    Scenario("outlook_2016_profile", [PROFILE_LUCIA, PROFILE_LUCJA, PROFILE_2016], ["yes"]),
     # Every kind of store at once: the notices follow the walk, and a second run changes nothing.
     Scenario("all_stores", [SAME, SOLO, IDENTITY_ROWS, PROFILE_2010, PROFILE_9X, PROFILE_2013, PROFILE_2016],
              ["yes", "yes"], {**POINTER, **IDENTITY_KEYS}),

@@ -1,7 +1,7 @@
 // libFuzzer target: builds a random registry in the stand-in from the input (the Outlook Express store, the
-// pointer and its store, identities, Outlook profiles; random accounts, value types and lengths, injected
-// failures), runs the whole program twice answering Yes, and checks the rules every run must keep. A broken
-// rule prints what broke and aborts.
+// pointer and its store, identities, Outlook profiles, a leftover of Windows 98; random accounts and key names,
+// value types and lengths, injected failures, either code page), runs the whole program twice answering Yes,
+// and checks the rules every run must keep. A broken rule prints what broke and aborts.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -26,10 +26,11 @@ const std::string kIdentityStore = "Software\\Microsoft\\Internet Account Manage
 const std::string kProfileStore = "9375CFF0413111d3B88A00104B2A6676";
 const char* const kProfileRoots[] = {
     "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
-    "HKCU\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles",
     "HKCU\\Software\\Microsoft\\Office\\15.0\\Outlook\\Profiles",
     "HKCU\\Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles",
 };
+// Where Outlook kept its profiles on Windows 98 and Me, which the program does not run on: never walked.
+const char kLeftoverRoot[] = "HKCU\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles";
 const std::string kCaption = "Atenci\xF3n";
 const std::string kNoticeStart = "Se ha actualizado correctamente la cuenta ";
 
@@ -80,17 +81,22 @@ bool IsListed(const std::string& domain)
 
 // ---- Building the registry ----
 
+// The text with its letter case changed here and there, or not at all.
+std::string Recased(FuzzedDataProvider& in, std::string text)
+{
+    if (in.ConsumeBool()) {
+        for (char& c : text) {
+            if (in.ConsumeBool()) c = (char)((c >= 'a' && c <= 'z') ? c - 32 : (c >= 'A' && c <= 'Z') ? c + 32 : c);
+        }
+    }
+    return text;
+}
+
 std::string HostedEntry(FuzzedDataProvider& in)
 {
     size_t count = 0;
     while (*HostedDomains[count]) ++count;
-    std::string domain = HostedDomains[in.ConsumeIntegralInRange<size_t>(0, count - 1)];
-    if (in.ConsumeBool()) {  // letter case changed here and there
-        for (char& c : domain) {
-            if (in.ConsumeBool()) c = (char)((c >= 'a' && c <= 'z') ? c - 32 : (c >= 'A' && c <= 'Z') ? c + 32 : c);
-        }
-    }
-    return domain;
+    return Recased(in, HostedDomains[in.ConsumeIntegralInRange<size_t>(0, count - 1)]);
 }
 
 std::string Domain(FuzzedDataProvider& in)
@@ -225,15 +231,40 @@ void StoreWideValue(FuzzedDataProvider& in, const std::string& key, const char* 
     standin::SetValueW(key.c_str(), name, type, bytes.data(), bytes.size());
 }
 
+// A key name (UTF-8): the number a mail client gives, random ASCII, or a name the code page lacks characters of,
+// beside one its ANSI functions would take it for, up to the 255 characters a key name may have.
+std::string KeyName(FuzzedDataProvider& in, const std::string& number)
+{
+    switch (in.ConsumeIntegralInRange(0, 7)) {
+    case 0: case 1: case 2: return number;
+    case 3: {
+        std::string name = in.ConsumeRandomLengthString(12);
+        for (char& c : name) c = (c & 0x7F) == '\\' || (c & 0x7F) == 0 ? '_' : (char)(c & 0x7F);
+        return name.empty() ? number : name;
+    }
+    case 4: {
+        std::string longest;
+        for (int i = 0; i < 255; ++i) longest += "\u0141";
+        return longest;
+    }
+    default:
+        return in.PickValueInArray<std::string>({"Correo de \u0141ucja", "Correo de Lucja", "\u041F\u043E\u0447\u0442\u0430",
+                                                 "Cuenta \u03A9", "Identidad \u017B", "Mar\u00EDa", "\u4E2D \U0001F4E7"}) +
+               (in.ConsumeBool() ? number : "");
+    }
+}
+
 struct Account {
     std::string path;
     const Format* format;
+    bool walked;         // in a store the program walks: not the leftover, nor a store the pointer does not name
     std::string before;  // Dump() of the key before the first run
     bool mayChange;      // its address and POP3 server are readable and the domain is listed
     Units domain;
     Units userName;  // text of the POP3 user name before the run, up to its first NUL
     bool smtpReadable;
-    bool faulted;  // an injected failure or a refused access touches it
+    bool faulted;    // an injected failure or a refused access touches it
+    bool reachable;  // walked, and no failure is injected into it or a key above it: the walk must visit it
     std::map<std::string, DWORD> types;  // the type of each text value before the run
 };
 
@@ -242,11 +273,11 @@ struct Account {
 // units or fewer units; REG_MULTI_SZ never; any other type's bytes as an ANSI text that fits a 260-byte buffer
 // with its terminator. In a profile: a REG_BINARY or REG_SZ UTF-16 text of an even byte count with a NUL
 // character within 260 units.
-bool ReadableText(const Account& account, const char* name, Units* text)
+bool ReadableText(const std::string& path, bool wide, const char* name, Units* text)
 {
-    standin::StoredValue value = standin::GetValue(account.path.c_str(), name);
+    standin::StoredValue value = standin::GetValue(path.c_str(), name);
     if (!value.present) return false;
-    if (!account.format->wide) {
+    if (!wide) {
         if (value.type == REG_MULTI_SZ) return false;
         bool string = value.type == REG_SZ || value.type == REG_EXPAND_SZ;
         if (value.wide.size() > (string ? 520 : 260)) return false;
@@ -264,6 +295,32 @@ bool ReadableText(const Account& account, const char* name, Units* text)
     return true;
 }
 
+// The letters A to Z folded, as the program compares the domain.
+bool EndsWithIgnoringCase(const Units& text, const Units& end)
+{
+    if (text.size() < end.size()) return false;
+    for (size_t i = 0; i < end.size(); ++i) {
+        char16_t a = text[text.size() - end.size() + i], b = end[i];
+        if ((a >= 'A' && a <= 'Z' ? a + 32 : a) != (b >= 'A' && b <= 'Z' ? b + 32 : b)) return false;
+    }
+    return true;
+}
+
+// The login a user name becomes: the mailbox (the part before "@" + the domain when the user name is the
+// address, letter case aside, or else the whole user name), "." and the domain. None when the mailbox is empty or
+// an earlier run already extended the user name.
+bool NewLogin(const Units& userName, const Units& domain, Units* login)
+{
+    Units mailbox = userName;
+    if (EndsWithIgnoringCase(userName, u"@" + domain)) {
+        mailbox.resize(userName.size() - domain.size() - 1);
+    } else if (EndsWithIgnoringCase(userName, u"." + domain)) {
+        return false;
+    }
+    *login = mailbox + u"." + domain;
+    return !mailbox.empty();
+}
+
 bool IsListed(const Units& domain)
 {
     for (char16_t unit : domain)
@@ -271,14 +328,14 @@ bool IsListed(const Units& domain)
     return IsListed(Narrow(domain));
 }
 
-void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format& format, std::vector<Account>& accounts)
+void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format& format, bool walked,
+                 std::vector<Account>& accounts)
 {
     int count = in.ConsumeIntegralInRange(0, 5);
     for (int i = 0; i < count; ++i) {
-        std::string name = in.ConsumeBool() ? "0000000" + std::to_string(i) : in.ConsumeRandomLengthString(12);
-        if (name.empty() || name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) continue;
-        std::string key = store + "\\" + name;
+        std::string key = store + "\\" + KeyName(in, "0000000" + std::to_string(i));
         standin::CreateKey(key.c_str());
+        std::string address;
         for (size_t v = 0; v < format.names.size(); ++v) {
             const char* value = format.names[v];
             if (in.ConsumeIntegralInRange(0, 5) == 0) continue;  // missing
@@ -286,7 +343,8 @@ void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format&
                 standin::SetDword(key.c_str(), value, in.ConsumeIntegral<DWORD>());
                 continue;
             }
-            std::string text = v == 1 ? Address(in) : Text(in, 280);
+            // The user name is often the address itself, as mail clients suggest it, in any letter case.
+            std::string text = v == 1 ? address = Address(in) : v == 3 && in.ConsumeBool() ? Recased(in, address) : Text(in, 280);
             // Now and then a value in the other format's way, which the program must not take for its own.
             if (format.wide != (in.ConsumeIntegralInRange(0, 9) == 0)) {
                 StoreWideValue(in, key, value, WideText(in, text));
@@ -294,17 +352,8 @@ void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format&
                 StoreValue(in, key, value, text);
             }
         }
-        accounts.push_back({key, &format, "", false, Units(), Units(), false, false, {}});
+        accounts.push_back({key, &format, walked, "", false, Units(), Units(), false, false, false, {}});
     }
-}
-
-// A random key name for an identity or a profile.
-std::string OwnerName(FuzzedDataProvider& in, int i)
-{
-    if (in.ConsumeBool()) return "{8F2C4A10-0000-4000-8000-00000000000" + std::to_string(i) + "}";
-    std::string name = in.ConsumeRandomLengthString(16);
-    if (name.empty() || name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) return "Outlook";
-    return name;
 }
 
 // Returns the keys a failure was injected into.
@@ -386,8 +435,9 @@ void CheckWrites(const std::vector<Account>& accounts)
             Require(text == u"smtp." + domain, "SMTP Server is \"smtp.\" + the domain", where);
             Require(account->smtpReadable, "the sending side changes only with an SMTP Server", where);
         } else if (write.name == format.names[3]) {
-            Require(text == account->userName + u"." + domain, "the user name is extended by \".\" + the domain",
-                    where + ": " + Show(text));
+            Units login;
+            Require(NewLogin(account->userName, domain, &login) && text == login,
+                    "the user name becomes the mailbox + \".\" + the domain", where + ": " + Show(text));
         } else {
             Broken("only the account's settings are written", where);
         }
@@ -464,6 +514,10 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
         }
     }
     Require(box == boxes.size() && box > firstBox + 1, "the run ends with the closing notice");
+    for (const Account& account : accounts) {
+        Require(!account.reachable || visited.count(Lower(account.path)), "the walk visits every account of its stores",
+                account.path);
+    }
 }
 
 void CheckUntouched(const std::vector<Account>& accounts)
@@ -490,13 +544,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
     standin::Reset();
+    standin::SetAnsiCodePage(in.ConsumeBool() ? 1251 : 1252);
 
     std::vector<Account> accounts;
     std::vector<std::string> keys;
     if (in.ConsumeBool()) {
         standin::CreateKey(kFirstStore.c_str());
         keys.push_back(kFirstStore);
-        AddAccounts(in, kFirstStore, kAnsi, accounts);
+        AddAccounts(in, kFirstStore, kAnsi, true, accounts);
     }
     std::string secondStore = "HKCU\\" + kOutlookPath + "\\Accounts";
     switch (in.ConsumeIntegralInRange(0, 6)) {
@@ -507,35 +562,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 4: StoreValue(in, kManager, "Outlook", in.ConsumeRandomLengthString(40)); break;
     default: StoreValue(in, kManager, "Outlook", kOutlookPath); break;
     }
+    Units pointer;
+    bool pointed = ReadableText(kManager, false, "Outlook", &pointer) && pointer == Widen(kOutlookPath);
     if (in.ConsumeBool()) {
         standin::CreateKey(secondStore.c_str());
         keys.push_back(secondStore);
-        AddAccounts(in, secondStore, kAnsi, accounts);
+        AddAccounts(in, secondStore, kAnsi, pointed, accounts);
     }
     keys.push_back(kManager);
 
-    // Identities, then profiles under each root: an owner key, with or without its store.
+    // Identities, then profiles under each root and the leftover one: an owner key, with or without its store.
     struct Owners {
         std::string parent;
         std::string store;
         const Format* format;
+        bool walked;
     };
-    std::vector<Owners> places = {{kIdentities, kIdentityStore, &kAnsi}};
-    for (const char* root : kProfileRoots) places.push_back({root, kProfileStore, &kProfile});
+    std::vector<Owners> places = {{kIdentities, kIdentityStore, &kAnsi, true}};
+    for (const char* root : kProfileRoots) places.push_back({root, kProfileStore, &kProfile, true});
+    places.push_back({kLeftoverRoot, kProfileStore, &kProfile, false});
     for (const Owners& place : places) {
         if (!in.ConsumeBool()) continue;
         standin::CreateKey(place.parent.c_str());
         keys.push_back(place.parent);
         int owners = in.ConsumeIntegralInRange(0, 3);
         for (int i = 0; i < owners; ++i) {
-            std::string owner = place.parent + "\\" + OwnerName(in, i);
+            std::string owner = place.parent + "\\" + KeyName(in, "{8F2C4A10-0000-4000-8000-00000000000" + std::to_string(i) + "}");
             standin::CreateKey(owner.c_str());
             keys.push_back(owner);
             if (in.ConsumeIntegralInRange(0, 4) == 0) continue;  // no store below it
             std::string store = owner + "\\" + place.store;
             standin::CreateKey(store.c_str());
             keys.push_back(store);
-            AddAccounts(in, store, *place.format, accounts);
+            AddAccounts(in, store, *place.format, place.walked, accounts);
         }
     }
     for (const Account& account : accounts) keys.push_back(account.path);
@@ -546,16 +605,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::vector<const char*>& names = account.format->names;
         account.before = standin::Dump(account.path.c_str());
         Units address, server, smtp;
-        if (ReadableText(account, names[1], &address) && ReadableText(account, names[2], &server) &&
+        bool wide = account.format->wide;
+        if (ReadableText(account.path, wide, names[1], &address) && ReadableText(account.path, wide, names[2], &server) &&
             address.find(u'@') != Units::npos) {
             account.domain = address.substr(address.find(u'@') + 1);
-            account.mayChange = IsListed(account.domain);
+            account.mayChange = account.walked && IsListed(account.domain);
         }
-        ReadableText(account, names[3], &account.userName);
-        account.smtpReadable = ReadableText(account, names[4], &smtp);
+        ReadableText(account.path, wide, names[3], &account.userName);
+        account.smtpReadable = ReadableText(account.path, wide, names[4], &smtp);
         for (size_t v = 2; v <= 4; ++v) account.types[names[v]] = standin::GetValue(account.path.c_str(), names[v]).type;
-        // A failure injected into the account makes "may change" an upper bound only.
+        // A failure injected into the account makes "may change" an upper bound only; one injected into it or
+        // into a key above it (the machine-wide key, for the pointer's store) may keep the walk from it.
         account.faulted = faulted.count(account.path) > 0;
+        account.reachable = account.walked;
+        for (const std::string& key : faulted) {
+            bool above = Lower(account.path + "\\").compare(0, key.size() + 1, Lower(key + "\\")) == 0;
+            if (above || (key == kManager && StartsWith(account.path, secondStore))) account.reachable = false;
+        }
     }
 
     standin::ScriptAnswers({IDYES, IDYES});

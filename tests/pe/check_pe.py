@@ -26,15 +26,18 @@ SPANISH_SPAIN, WINDOWS_1252 = 0x0C0A, 1252
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 # What the logic calls, and so must import: a build that lost any of it is not the program.
 REQUIRED_IMPORTS = {
-    "advapi32.dll": {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegQueryValueExW", "RegSetValueExA",
-                     "RegSetValueExW", "RegCloseKey"},
+    "advapi32.dll": {"RegOpenKeyExW", "RegEnumKeyExW", "RegQueryValueExW", "RegSetValueExA", "RegSetValueExW",
+                     "RegCloseKey"},
     "user32.dll": {"MessageBoxW"},
     "kernel32.dll": {"FormatMessageW", "MultiByteToWideChar"},
 }
-# Everything the executable may import from KERNEL32: functions that Windows XP has. A new one must be
-# checked against XP before it is added here.
-XP_KERNEL32 = {"ExitProcess", "FormatMessageW", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA",
-               "MultiByteToWideChar"}
+# Everything the executable may import from KERNEL32 and ADVAPI32: functions that Windows XP has. A new one must
+# be checked against XP before it is added here.
+XP_IMPORTS = {
+    "kernel32.dll": {"ExitProcess", "FormatMessageW", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA",
+                     "MultiByteToWideChar"},
+    "advapi32.dll": REQUIRED_IMPORTS["advapi32.dll"],
+}
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -87,8 +90,9 @@ def check_imports(pe, faults):
     for dll, functions in REQUIRED_IMPORTS.items():
         for function in sorted(functions - imported.get(dll, set())):
             faults.append("does not import %s from %s" % (function, dll))
-    for function in sorted(imported.get("kernel32.dll", set()) - XP_KERNEL32):
-        faults.append("imports %s from kernel32.dll, not known to be on Windows XP" % function)
+    for dll, functions in XP_IMPORTS.items():
+        for function in sorted(imported.get(dll, set()) - functions):
+            faults.append("imports %s from %s, not known to be on Windows XP" % (function, dll))
     return imported
 
 

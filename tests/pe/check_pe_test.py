@@ -92,6 +92,7 @@ FAULTS = [
     ("USER32 lost", replace(b"USER32.dll", b"USER33.dll"), "MessageBoxW from user32.dll"),
     ("registry call lost", replace(b"RegSetValueExA", b"RegSetValueExW"), "RegSetValueExA from advapi32"),
     ("post-XP import", replace(b"GetStartupInfoA", b"GetTickCount64\0"), "GetTickCount64 from kernel32.dll"),
+    ("post-XP registry import", replace(b"RegEnumKeyExW", b"RegGetValueW\0"), "RegGetValueW from advapi32.dll"),
     ("icon of 256 colours", lambda pe, d: icon_group_entry(pe, d, 2, 0), "has 0 colours"),
     ("icon of 48 pixels", lambda pe, d: icon_group_entry(pe, d, 0, 48), "not 32x32 and 16x16"),
     ("icon group of one", lambda pe, d: icon_group_entry(pe, d, -2, 1), "malformed"),

@@ -258,7 +258,29 @@ TEST_F(AccountUpdate, HostedAccountsAreRewritten)
          Converted(kDomain), {Notice("Correo Juan")}},
         {"empty POP3 Server still counts as present", With(Account("juan@fontaneria-delinon.com"), S(kPop3, "")),
          Converted(kDomain), {Notice("Correo Juan")}},
-        {"empty user name", Account("juan@fontaneria-delinon.com", ""), Converted(kDomain, ""),
+        {"empty user name stays empty", Account("juan@fontaneria-delinon.com", ""), Without(Converted(kDomain), kUser),
+         {Notice("Correo Juan")}},
+        // A user name that is the address gives its mailbox, then "." and the domain as the address writes it.
+        {"user name that is the address", Account("juan@fontaneria-delinon.com", "juan@fontaneria-delinon.com"),
+         Converted(kDomain), {Notice("Correo Juan")}},
+        {"user name that is the address, in other letter cases",
+         Account("juan@Fontaneria-Delinon.com", "Juan@FONTANERIA-DELINON.COM"),
+         Converted("Fontaneria-Delinon.com", "Juan"), {Notice("Correo Juan")}},
+        {"user name that is the address, as ANSI bytes, keeps its type",
+         With(Account("juan@fontaneria-delinon.com"), Raw(kUser, Sz("j\xFCrgen@fontaneria-delinon.com"), REG_BINARY)),
+         With(Converted(kDomain), Raw(kUser, Sz("j\xFCrgen.fontaneria-delinon.com"), REG_BINARY)),
+         {Notice("Correo Juan")}},
+        {"only the last at sign before the domain is replaced",
+         Account("juan@fontaneria-delinon.com", "juan@casa@fontaneria-delinon.com"),
+         Converted(kDomain, "juan@casa"), {Notice("Correo Juan")}},
+        {"another domain after the at sign is extended as any name",
+         Account("juan@fontaneria-delinon.com", "juan@otro-proveedor.com"),
+         Converted(kDomain, "juan@otro-proveedor.com"), {Notice("Correo Juan")}},
+        {"the domain after the at sign without its own at sign is extended",
+         Account("juan@fontaneria-delinon.com", "juan@xfontaneria-delinon.com"),
+         Converted(kDomain, "juan@xfontaneria-delinon.com"), {Notice("Correo Juan")}},
+        {"an at sign and the domain with no mailbox is left as it is",
+         Account("juan@fontaneria-delinon.com", "@fontaneria-delinon.com"), Without(Converted(kDomain), kUser),
          {Notice("Correo Juan")}},
         // Outlook profile accounts: UTF-16 text, each value's type kept, two DWORDs for the sending side.
         {"profile: hosted account", ProfileAccount(kAddressW), ProfileConverted(kDomainW), {Notice("Correo Juan")},
@@ -296,6 +318,14 @@ TEST_F(AccountUpdate, HostedAccountsAreRewritten)
          With(ProfileAccount(kAddressW), WRaw(kPUser, U16z(u"juan"), REG_EXPAND_SZ)),
          Without(ProfileConverted(kDomainW), kPUser), {Error(kErrReadUser, kUnsupported), Notice("Correo Juan")},
          kProfile},
+        {"profile: empty user name stays empty", ProfileAccount(kAddressW, u""),
+         Without(ProfileConverted(kDomainW), kPUser), {Notice("Correo Juan")}, kProfile},
+        {"profile: user name that is the address", ProfileAccount(kAddressW, kAddressW), ProfileConverted(kDomainW),
+         {Notice("Correo Juan")}, kProfile},
+        {"profile: user name that is the address, in other letter cases, as REG_SZ",
+         With(ProfileAccount(u"\u0141ucja@Fontaneria-Delinon.com"), WS(kPUser, u"\u0141ucja@fontaneria-delinon.COM")),
+         With(ProfileConverted(u"Fontaneria-Delinon.com"), WS(kPUser, u"\u0141ucja.Fontaneria-Delinon.com")),
+         {Notice("Correo Juan")}, kProfile},
         {"profile: a text ends at its first NUL character",
          With(ProfileAccount(kAddressW), WRaw(kPUser, U16(std::u16string(u"juan\0basura\0", 12)))),
          ProfileConverted(kDomainW), {Notice("Correo Juan")}, kProfile},
@@ -404,7 +434,12 @@ const FormatCase kFormats[] = {
 
 TEST_F(AccountUpdate, SecondRunWritesNothingNew)
 {
-    for (const FormatCase& f : kFormats) {
+    // Also with the address as the user name: once rewritten as the login, it is not rewritten again.
+    const FormatCase cases[] = {
+        kFormats[0], kFormats[1],
+        {kFormats[0].format, With(kFormats[0].before, S(kUser, "juan@fontaneria-delinon.com")), kFormats[0].converted},
+        {kProfile, With(kFormats[1].before, B(kPUser, kAddressW)), kFormats[1].converted}};
+    for (const FormatCase& f : cases) {
         SCOPED_TRACE(f.format->address);
         standin::Reset();
         Store(f.before);

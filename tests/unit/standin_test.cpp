@@ -176,29 +176,81 @@ TEST_F(StandinConformance, CodePageTextToUtf16)
     }
 }
 
-// Sub-keys come in the order of their names' upper-case forms, as the registry sorts them: "[" and "_" after "Z".
+// Sub-keys come in the order of their names' upper-case forms, as the registry sorts them: "[" and "_" after "Z",
+// then letters beyond ASCII. The W function gives each name exactly, the A function through the code page.
 TEST_F(StandinConformance, EnumKeysInUpperCaseOrder)
 {
-    for (const char* name : {"beta", "_x", "Alpha", "gamma", "[y", "ALPHA2", "zeta"})
+    for (const char* name : {"beta", "_x", "Alpha", "gamma", "[y", "ALPHA2", "zeta", "\u041F\u043E\u0447\u0442\u0430", "\u0142ucja"})
         standin::CreateKey((std::string(kKey) + "\\" + name).c_str());
     HKEY key = Open("Software\\Test", KEY_READ);
-    const char* expected[] = {"Alpha", "ALPHA2", "beta", "gamma", "zeta", "[y", "_x"};
-    for (DWORD i = 0; i < 7; ++i) {
+    const std::u16string expected[] = {u"Alpha", u"ALPHA2", u"beta", u"gamma", u"zeta", u"[y", u"_x", u"\u0142ucja",
+                                       u"\u041F\u043E\u0447\u0442\u0430"};
+    const char* expectedAnsi[] = {"Alpha", "ALPHA2", "beta", "gamma", "zeta", "[y", "_x", "?ucja", "?????"};
+    for (DWORD i = 0; i < 9; ++i) {
+        WCHAR wide[260];
+        for (WCHAR& unit : wide) unit = 0xCCCC;
+        DWORD length = 260;
+        ASSERT_EQ(RegEnumKeyExW(key, i, wide, &length, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+        EXPECT_EQ(std::u16string(wide), expected[i]);
+        EXPECT_EQ(length, expected[i].size());
         char name[260];
         memset(name, kJunk, sizeof name);
-        DWORD length = sizeof name;
+        length = sizeof name;
         ASSERT_EQ(RegEnumKeyExA(key, i, name, &length, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
-        EXPECT_STREQ(name, expected[i]);
-        EXPECT_EQ(length, strlen(expected[i]));
+        EXPECT_STREQ(name, expectedAnsi[i]);
+        EXPECT_EQ(length, strlen(expectedAnsi[i]));
     }
     char name[4];
     memset(name, kJunk, sizeof name);
     DWORD length = 4;
-    EXPECT_EQ(RegEnumKeyExA(key, 7, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExA(key, 9, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);  // "Alpha" + NUL
     EXPECT_EQ(length, 4u);
     EXPECT_EQ((BYTE)name[0], kJunk);
+    WCHAR wide[6];
+    length = 5;
+    wide[0] = 0xCCCC;
+    EXPECT_EQ(RegEnumKeyExW(key, 7, wide, &length, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);  // "łucja" + NUL
+    EXPECT_EQ(wide[0], 0xCCCC);
     RegCloseKey(key);
+}
+
+// A key is found by its UTF-16 name, letter case aside beyond ASCII too; the A function's path goes through the
+// code page, so a name it lacks a character of is not found.
+struct OpenCase {
+    UINT ansiCodePage;
+    const char* ansi;      // the path given to RegOpenKeyExA, or null
+    std::u16string wide;  // the path given to RegOpenKeyExW otherwise
+    LONG result;
+};
+
+TEST_F(StandinConformance, OpenFindsKeyNamesInUtf16)
+{
+    const OpenCase cases[] = {
+        {1252, NULL, u"Software\\Test\\CORREO DE \u0141UCJA", ERROR_SUCCESS},
+        {1252, NULL, u"software\\test\\\u043F\u043E\u0447\u0442\u0430", ERROR_SUCCESS},
+        {1252, NULL, u"Software\\Test\\Correo de Lucja", ERROR_FILE_NOT_FOUND},
+        {1252, "Software\\Test\\Correo de ?ucja", u"", ERROR_FILE_NOT_FOUND},
+        {1252, "Software\\Test\\Correo de Mar\xED" "a", u"", ERROR_SUCCESS},
+        {1251, "Software\\Test\\Correo de Mar\xED" "a", u"", ERROR_FILE_NOT_FOUND},
+        {1251, "Software\\Test\\\xCF\xEE\xF7\xF2\xE0", u"", ERROR_SUCCESS},
+    };
+    for (const OpenCase& c : cases) {
+        SCOPED_TRACE(c.ansi ? c.ansi : "W");
+        standin::Reset();
+        standin::SetAnsiCodePage(c.ansiCodePage);
+        for (const char* name : {"Correo de \u0141ucja", "Correo de Mar\u00EDa", "\u041F\u043E\u0447\u0442\u0430"})
+            standin::CreateKey((std::string(kKey) + "\\" + name).c_str());
+        HKEY key = (HKEY)(uintptr_t)0xDEAD;
+        EXPECT_EQ(c.ansi ? RegOpenKeyExA(HKEY_CURRENT_USER, c.ansi, 0, KEY_READ, &key)
+                         : RegOpenKeyExW(HKEY_CURRENT_USER, c.wide.c_str(), 0, KEY_READ, &key),
+                  c.result);
+        if (c.result == ERROR_SUCCESS) {
+            RegCloseKey(key);
+        } else {
+            EXPECT_EQ(key, (HKEY)NULL);
+        }
+    }
 }
 
 // Which operations each access mask allows on the opened key.

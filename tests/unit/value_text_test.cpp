@@ -1,4 +1,4 @@
-// Tests of the value-text reads and the bounded joins: termination, the 260-character limit, nothing cut short.
+// Tests of the account-store text reads and the bounded joins: termination, the 260-character limit, nothing cut short.
 #include <string.h>
 
 #include "test_support.h"
@@ -16,7 +16,7 @@ struct ReadCase {
     std::string text;  // the text read ("" on failure)
 };
 
-TEST_F(StandinTest, ReadValueTextTerminatesSafely)
+TEST_F(StandinTest, ReadStoreTextTerminatesSafely)
 {
     const ReadCase cases[] = {
         {"ordinary string", Sz("pop.old.net"), true, ERROR_SUCCESS, "pop.old.net"},
@@ -29,33 +29,25 @@ TEST_F(StandinTest, ReadValueTextTerminatesSafely)
         {"260 characters and NUL", Sz(Repeat('a', 260)), true, ERROR_MORE_DATA, ""},
         {"missing", "", false, ERROR_FILE_NOT_FOUND, ""},
     };
-    // Read with the ANSI function, and as a text of an account store with the wide one: a string, and the same
-    // bytes as REG_BINARY (an ANSI text's bytes), give the same text and result.
+    // Read as a text of an account store with the wide function: a string, and the same bytes as REG_BINARY (an
+    // ANSI text's bytes), give the same text and result.
     for (const ReadCase& c : cases) {
-        for (DWORD type : {(DWORD)REG_NONE, (DWORD)REG_SZ, (DWORD)REG_BINARY}) {
-            SCOPED_TRACE(std::string(c.label) + (type == REG_NONE ? "" : type == REG_SZ ? ", wide" : ", wide bytes"));
+        for (DWORD type : {(DWORD)REG_SZ, (DWORD)REG_BINARY}) {
+            SCOPED_TRACE(std::string(c.label) + (type == REG_SZ ? ", string" : ", bytes"));
             standin::Reset();
             standin::CreateKey(kKey);
-            DWORD stored = type == REG_NONE ? REG_SZ : type;
-            if (c.present) standin::SetValue(kKey, "V", stored, c.stored.data(), c.stored.size());
+            if (c.present) standin::SetValue(kKey, "V", type, c.stored.data(), c.stored.size());
             HKEY key;
             ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key), ERROR_SUCCESS);
-            std::string read;
-            if (type == REG_NONE) {
-                ValueText text;
-                memset(text, 'X', sizeof text);
-                EXPECT_EQ(ReadValueText(key, "V", text), c.result);
-                read = text;
-            } else {
-                AccountText text;
-                for (WCHAR& unit : text) unit = u'X';
-                DWORD typeRead = 0xCCCC;
-                EXPECT_EQ(ReadStoreText(key, "V", text, &typeRead), c.result);
-                if (c.present) {
-                    EXPECT_EQ(typeRead, type);
-                }
-                for (size_t i = 0; text[i]; ++i) read += (char)text[i];
+            AccountText text;
+            for (WCHAR& unit : text) unit = u'X';
+            DWORD typeRead = 0xCCCC;
+            EXPECT_EQ(ReadStoreText(key, "V", text, &typeRead), c.result);
+            if (c.present) {
+                EXPECT_EQ(typeRead, type);
             }
+            std::string read;
+            for (size_t i = 0; text[i]; ++i) read += (char)text[i];
             EXPECT_EQ(read, c.text);
             RegCloseKey(key);
         }
