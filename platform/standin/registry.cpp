@@ -2,9 +2,11 @@
 // (strings as UTF-16, as Windows keeps them), access rights checked per handle, Windows' error codes, injected
 // faults and a count of the handles opened and closed.
 #include <ctype.h>
+#include <limits.h>
 #include <locale.h>
 #include <stdio.h>
 #include <string.h>
+#include <uchar.h>
 #include <wctype.h>
 
 #include <algorithm>
@@ -23,14 +25,20 @@ namespace {
 // A key name as the registry keeps it: UTF-16.
 typedef std::u16string Name;
 
+// C.UTF-8's conversions and case mapping, or null should that locale be missing.
+locale_t Unicode()
+{
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    return unicode;
+}
+
 // Letter case as the registry folds it: a value name's bytes by ASCII, a key name's UTF-16 units by their simple
-// Unicode upper case (C.UTF-8's, or ASCII alone should that locale be missing).
+// Unicode upper case.
 char16_t Upper(char unit) { return (char16_t)toupper((unsigned char)unit); }
 char16_t Upper(char16_t unit)
 {
-    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    if (!unicode || (unit >= 0xD800 && unit <= 0xDFFF)) return unit < 0x80 ? Upper((char)unit) : unit;
-    wint_t upper = towupper_l(unit, unicode);
+    if (!Unicode()) return unit < 0x80 ? Upper((char)unit) : unit;
+    wint_t upper = towupper_l(unit, Unicode());
     return upper <= 0xFFFF ? (char16_t)upper : unit;
 }
 
@@ -52,54 +60,38 @@ struct CaseLess {
 template <typename S>
 bool SameName(const S& a, const S& b) { return !CaseLess<S>()(a, b) && !CaseLess<S>()(b, a); }
 
-// The tests write key paths in UTF-8; a byte that does not belong to a UTF-8 character stands for the Latin-1
-// character of its value.
+// The tests write key paths in UTF-8; a byte that starts no UTF-8 character stands for the Latin-1 character of
+// its value.
 Name FromUtf8(const std::string& text)
 {
+    locale_t previous = uselocale(Unicode());
     Name name;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char lead = text[i];
-        size_t extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xC2 && lead < 0xE0;
-        char32_t c = extra ? lead & (0x3F >> extra) : lead;
-        for (size_t k = 1; k <= extra; ++k) {
-            unsigned char next = i + k < text.size() ? text[i + k] : 0;
-            if ((next & 0xC0) != 0x80) {
-                c = lead;
-                extra = 0;
-                break;
-            }
-            c = c << 6 | (next & 0x3F);
-        }
-        i += extra + 1;
-        if (c >= 0x10000) {
-            name += (char16_t)(0xD800 + ((c - 0x10000) >> 10));
-            name += (char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            name += (char16_t)c;
-        }
+    mbstate_t state{};
+    for (size_t i = 0; i < text.size() || !mbsinit(&state);) {
+        char16_t unit;
+        size_t used = mbrtoc16(&unit, text.data() + i, text.size() - i, &state);
+        if (used == (size_t)-3) used = 0;  // the second half of a surrogate pair, from the bytes already taken
+        else if (used == 0 || used > text.size() - i) unit = (unsigned char)text[i], used = 1, state = mbstate_t{};
+        name += unit;
+        i += used;
     }
+    uselocale(previous);
     return name;
 }
 std::string ToUtf8(const Name& name)
 {
+    locale_t previous = uselocale(Unicode());
     std::string text;
-    for (size_t i = 0; i < name.size(); ++i) {
-        char32_t c = name[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
-        if (c < 0x80) {
-            text += (char)c;
-        } else if (c < 0x800) {
-            text += {(char)(0xC0 | c >> 6), (char)(0x80 | (c & 0x3F))};
-        } else if (c < 0x10000) {
-            text += {(char)(0xE0 | c >> 12), (char)(0x80 | (c >> 6 & 0x3F)), (char)(0x80 | (c & 0x3F))};
-        } else {
-            text += {(char)(0xF0 | c >> 18), (char)(0x80 | (c >> 12 & 0x3F)), (char)(0x80 | (c >> 6 & 0x3F)),
-                     (char)(0x80 | (c & 0x3F))};
-        }
+    mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    for (char16_t unit : name) {
+        size_t length = c16rtomb(bytes, unit, &state);
+        if (length != (size_t)-1) text.append(bytes, length);
     }
+    uselocale(previous);
     return text;
 }
+
 // A key name given to an A function, through the ANSI code page.
 Name FromAnsi(const char* text)
 {
@@ -194,10 +186,8 @@ Node* RootOf(const std::string& keyPath, std::string* rest)
     size_t slash = keyPath.find('\\');
     std::string root = keyPath.substr(0, slash);
     *rest = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
-    for (const char* name : {"HKCU", "HKEY_CURRENT_USER"})
-        if (SameName(root, std::string(name))) return &g_hkcu;
-    for (const char* name : {"HKLM", "HKEY_LOCAL_MACHINE"})
-        if (SameName(root, std::string(name))) return &g_hklm;
+    if (SameName<std::string>(root, "HKCU") || SameName<std::string>(root, "HKEY_CURRENT_USER")) return &g_hkcu;
+    if (SameName<std::string>(root, "HKLM") || SameName<std::string>(root, "HKEY_LOCAL_MACHINE")) return &g_hklm;
     return nullptr;
 }
 

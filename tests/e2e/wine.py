@@ -37,7 +37,7 @@ class Prefix:
         self.log_path = os.path.join(self.path, "wine-output.log")
         self.helper = None  # box_answerer.exe, for run_answering
 
-    def run(self, args, timeout=120, check=True):
+    def run(self, args, timeout=120, check=True, silent_failure_retried=False):
         # Wine's own output goes to a file: a wineserver or desktop started by this command would hold an
         # inherited pipe open long after it.
         for attempt in (1, 2):
@@ -46,11 +46,15 @@ class Prefix:
                 result = subprocess.run([WINE] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
                                         stderr=log, timeout=timeout)
             # Rarely, in a prefix just cloned, Wine fails to find the program and falls back to ShellExecute,
-            # which fails too: the program never ran, so running it once more is safe.
+            # which fails too: the program never ran, so running it once more is safe. A `reg import` has also
+            # been seen to end with 1 having said nothing, which reg never does when it fails; a command that
+            # can be run twice (silent_failure_retried) is then run once more.
             with open(self.log_path, "rb") as log:
                 log.seek(start)
-                if result.returncode == 0 or attempt == 2 or b"ShellExecuteEx failed" not in log.read():
-                    break
+                output = log.read()
+            never_ran = b"ShellExecuteEx failed" in output or (silent_failure_retried and not output.strip())
+            if result.returncode == 0 or attempt == 2 or not never_ran:
+                break
             with open(self.log_path, "ab") as log:
                 log.write(b"(Wine did not start the program; starting it again)\n")
         if check and result.returncode != 0:
@@ -83,9 +87,9 @@ class Prefix:
         with tempfile.NamedTemporaryFile("wb", suffix=".reg", dir=self.path, delete=False) as reg:
             reg.write(text.replace("\n", "\r\n").encode("utf-16"))
         try:
-            self.run(["reg", "import", windows_path(reg.name)])
+            self.run(["reg", "import", windows_path(reg.name)], silent_failure_retried=True)
             if also_32_bit_view:
-                self.run(["reg", "import", windows_path(reg.name), "/reg:32"])
+                self.run(["reg", "import", windows_path(reg.name), "/reg:32"], silent_failure_retried=True)
         finally:
             os.unlink(reg.name)
 

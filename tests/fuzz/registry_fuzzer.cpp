@@ -65,16 +65,24 @@ void Require(bool holds, const std::string& rule, const std::string& detail = ""
     if (!holds) Broken(rule, detail);
 }
 
-std::string Lower(std::string text)
+template <typename S>
+S Lower(S text)
 {
-    for (char& c : text) c = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+    for (auto& c : text) c = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
     return text;
 }
+template <typename S>
+bool EndsWith(const S& text, const S& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+template <typename S>
+bool EndsWith(const S& text, const typename S::value_type* end) { return EndsWith(text, S(end)); }
 
 bool IsListed(const std::string& domain)
 {
     for (const char* const* entry = HostedDomains; **entry; ++entry) {
-        if (Lower(domain) == Lower(*entry)) return true;
+        if (Lower(domain) == Lower(std::string(*entry))) return true;
     }
     return false;
 }
@@ -295,30 +303,16 @@ bool ReadableText(const std::string& path, bool wide, const char* name, Units* t
     return true;
 }
 
-// The letters A to Z folded, as the program compares the domain.
-bool EndsWithIgnoringCase(const Units& text, const Units& end)
-{
-    if (text.size() < end.size()) return false;
-    for (size_t i = 0; i < end.size(); ++i) {
-        char16_t a = text[text.size() - end.size() + i], b = end[i];
-        if ((a >= 'A' && a <= 'Z' ? a + 32 : a) != (b >= 'A' && b <= 'Z' ? b + 32 : b)) return false;
-    }
-    return true;
-}
-
 // The login a user name becomes: the mailbox (the part before "@" + the domain when the user name is the
 // address, letter case aside, or else the whole user name), "." and the domain. None when the mailbox is empty or
 // an earlier run already extended the user name.
 bool NewLogin(const Units& userName, const Units& domain, Units* login)
 {
-    Units mailbox = userName;
-    if (EndsWithIgnoringCase(userName, u"@" + domain)) {
-        mailbox.resize(userName.size() - domain.size() - 1);
-    } else if (EndsWithIgnoringCase(userName, u"." + domain)) {
-        return false;
-    }
-    *login = mailbox + u"." + domain;
-    return !mailbox.empty();
+    Units user = Lower(userName), at = Lower(u"@" + domain), dot = Lower(u"." + domain);
+    bool address = EndsWith(user, at);
+    if (!address && EndsWith(user, dot)) return false;
+    *login = userName.substr(0, userName.size() - (address ? at.size() : 0)) + u"." + domain;
+    return login->size() > dot.size();
 }
 
 bool IsListed(const Units& domain)
@@ -451,10 +445,6 @@ std::string Latin1(const std::u16string& text)
     std::string bytes;
     for (char16_t unit : text) bytes += unit <= 0xFF ? (char)unit : '?';
     return bytes;
-}
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // From the call log, from `first` on: the question, then each account's boxes while its key is open (error
