@@ -256,8 +256,9 @@ std::string KeyName(FuzzedDataProvider& in, const std::string& number)
         return longest;
     }
     default:
-        return in.PickValueInArray<std::string>({"Correo de \u0141ucja", "Correo de Lucja", "\u041F\u043E\u0447\u0442\u0430",
-                                                 "Cuenta \u03A9", "Identidad \u017B", "Mar\u00EDa", "\u4E2D \U0001F4E7"}) +
+        return in.PickValueInArray<std::string>({"Correo de \u0141ucja", "Correo de Lucja",
+                                                 "\u041F\u043E\u0447\u0442\u0430", "Cuenta \u03A9", "Identidad \u017B",
+                                                 "Mar\u00EDa", "\u4E2D \U0001F4E7"}) +
                (in.ConsumeBool() ? number : "");
     }
 }
@@ -337,8 +338,14 @@ void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format&
                 standin::SetDword(key.c_str(), value, in.ConsumeIntegral<DWORD>());
                 continue;
             }
-            // The user name is often the address itself, as mail clients suggest it, in any letter case.
-            std::string text = v == 1 ? address = Address(in) : v == 3 && in.ConsumeBool() ? Recased(in, address) : Text(in, 280);
+            std::string text;
+            if (v == 1) {
+                text = address = Address(in);
+            } else if (v == 3 && in.ConsumeBool()) {
+                text = Recased(in, address);  // the user name is the address, as mail clients suggest it
+            } else {
+                text = Text(in, 280);
+            }
             // Now and then a value in the other format's way, which the program must not take for its own.
             if (format.wide != (in.ConsumeIntegralInRange(0, 9) == 0)) {
                 StoreWideValue(in, key, value, WideText(in, text));
@@ -577,7 +584,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         keys.push_back(place.parent);
         int owners = in.ConsumeIntegralInRange(0, 3);
         for (int i = 0; i < owners; ++i) {
-            std::string owner = place.parent + "\\" + KeyName(in, "{8F2C4A10-0000-4000-8000-00000000000" + std::to_string(i) + "}");
+            std::string guid = "{8F2C4A10-0000-4000-8000-00000000000" + std::to_string(i) + "}";
+            std::string owner = place.parent + "\\" + KeyName(in, guid);
             standin::CreateKey(owner.c_str());
             keys.push_back(owner);
             if (in.ConsumeIntegralInRange(0, 4) == 0) continue;  // no store below it
@@ -596,8 +604,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         account.before = standin::Dump(account.path.c_str());
         Units address, server, smtp;
         bool wide = account.format->wide;
-        if (ReadableText(account.path, wide, names[1], &address) && ReadableText(account.path, wide, names[2], &server) &&
-            address.find(u'@') != Units::npos) {
+        if (ReadableText(account.path, wide, names[1], &address) &&
+            ReadableText(account.path, wide, names[2], &server) && address.find(u'@') != Units::npos) {
             account.domain = address.substr(address.find(u'@') + 1);
             account.mayChange = account.walked && IsListed(account.domain);
         }

@@ -271,7 +271,8 @@ const WalkCase kWalkCases[] = {
      kNoFirstTwo + Missing(IDENTITIES) + RootsMissing(0, 2) +
          Parent(kProfileRoots[2], [] {
              Trace owners;
-             for (const char* name : kProfileNames) owners = owners + Owner(ProfileKey(2, name), PROFILE_STORE, {"00000001"});
+             for (const char* name : kProfileNames)
+                 owners = owners + Owner(ProfileKey(2, name), PROFILE_STORE, {"00000001"});
              return owners;
          }()),
      {}},

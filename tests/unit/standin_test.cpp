@@ -180,13 +180,14 @@ TEST_F(StandinConformance, CodePageTextToUtf16)
 // then letters beyond ASCII. The W function gives each name exactly, the A function through the code page.
 TEST_F(StandinConformance, EnumKeysInUpperCaseOrder)
 {
-    for (const char* name : {"beta", "_x", "Alpha", "gamma", "[y", "ALPHA2", "zeta", "\u041F\u043E\u0447\u0442\u0430", "\u0142ucja",
-                             "correo \U0001F4E7"})
+    for (const char* name : {"beta", "_x", "Alpha", "gamma", "[y", "ALPHA2", "zeta", "\u041F\u043E\u0447\u0442\u0430",
+                             "\u0142ucja", "correo \U0001F4E7"})
         standin::CreateKey((std::string(kKey) + "\\" + name).c_str());
     HKEY key = Open("Software\\Test", KEY_READ);
-    const std::u16string expected[] = {u"Alpha", u"ALPHA2", u"beta", u"correo \U0001F4E7", u"gamma", u"zeta", u"[y", u"_x", u"\u0142ucja",
-                                       u"\u041F\u043E\u0447\u0442\u0430"};
-    const char* expectedAnsi[] = {"Alpha", "ALPHA2", "beta", "correo ??", "gamma", "zeta", "[y", "_x", "?ucja", "?????"};
+    const std::u16string expected[] = {u"Alpha", u"ALPHA2",      u"beta", u"correo \U0001F4E7", u"gamma",
+                                       u"zeta",  u"[y",          u"_x",   u"\u0142ucja",        u"\u041F\u043E\u0447\u0442\u0430"};
+    const char* expectedAnsi[] = {"Alpha", "ALPHA2", "beta", "correo ??", "gamma",
+                                  "zeta",  "[y",     "_x",   "?ucja",     "?????"};
     for (DWORD i = 0; i < 10; ++i) {
         WCHAR wide[260];
         for (WCHAR& unit : wide) unit = 0xCCCC;
