@@ -43,11 +43,17 @@ char16_t CharacterOf(unsigned page, unsigned char byte)
     return byte <= 0x9F ? k1252[byte - 0x80] : byte;
 }
 
+std::u16string AnsiToUnits(const std::string& ansi)
+{
+    std::u16string units;
+    for (unsigned char byte : ansi) units += CharacterOf(g_ansiCodePage, byte);
+    return units;
+}
+
 std::string AnsiToWide(const std::string& ansi)
 {
     std::string wide;
-    for (unsigned char byte : ansi) {
-        char16_t character = CharacterOf(g_ansiCodePage, byte);
+    for (char16_t character : AnsiToUnits(ansi)) {
         wide += (char)(character & 0xFF);
         wide += (char)(character >> 8);
     }

@@ -16,7 +16,8 @@ void UseAnsiCodePage(unsigned page);
 
 // One byte of a code page as its UTF-16 character.
 char16_t CharacterOf(unsigned page, unsigned char byte);
-// ANSI bytes to UTF-16LE bytes, one character each.
+// ANSI bytes to UTF-16 characters in the ANSI code page, one each; and to their UTF-16LE bytes.
+std::u16string AnsiToUnits(const std::string& ansi);
 std::string AnsiToWide(const std::string& ansi);
 // UTF-16LE bytes to ANSI bytes, one a whole character (an odd last byte is dropped); a character the code page
 // lacks becomes "?".

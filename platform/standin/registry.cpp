@@ -92,13 +92,6 @@ std::string ToUtf8(const Name& name)
     return text;
 }
 
-// A key name given to an A function, through the ANSI code page.
-Name FromAnsi(const char* text)
-{
-    Name name;
-    for (; text && *text; ++text) name += CharacterOf(AnsiCodePage(), (unsigned char)*text);
-    return name;
-}
 // Two key paths of the tests: the same key, letter case aside.
 bool SamePath(const std::string& a, const std::string& b) { return SameName(FromUtf8(a), FromUtf8(b)); }
 
@@ -515,7 +508,7 @@ LONG EnumKey(HKEY hKey, DWORD dwIndex, C* lpName, LPDWORD lpcchName, LPDWORD lpR
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
-    return OpenKey(hKey, FromAnsi(lpSubKey), ulOptions, samDesired, phkResult, "RegOpenKeyExA");
+    return OpenKey(hKey, AnsiToUnits(lpSubKey ? lpSubKey : ""), ulOptions, samDesired, phkResult, "RegOpenKeyExA");
 }
 
 LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
