@@ -43,10 +43,12 @@ const StoreKind kStoreKinds[] = {
 };
 
 // Stores, the keys above them and the machine-wide key are only enumerated or read: asking for no more than
-// that lets a standard user open them. Account keys are read and written.
+// that lets a standard user open them. Account keys are read and their values set, nothing more; one that may
+// only be read is still updated, so that each change the registry refuses is reported.
 const REGSAM kStoreAccess = KEY_READ;
 const REGSAM kPointerAccess = KEY_QUERY_VALUE;
-const REGSAM kAccountAccess = KEY_READ | KEY_WRITE;
+const REGSAM kAccountAccess = KEY_READ | KEY_SET_VALUE;
+const REGSAM kReadOnlyAccountAccess = KEY_READ;
 
 // A key name as the registry holds it, in UTF-16: at most 255 characters and the NUL.
 enum { kKeyNameSize = 256 };
@@ -69,16 +71,21 @@ LONG OpenKey(HKEY parent, const char* path, REGSAM access, HKEY* key)
 // What is done with each sub-key: an account is updated; under an identity or a profile, its store is walked.
 typedef void (*SubKeyVisit)(HKEY key, const AccountFormat& format, const char* below);
 
-// Opens each sub-key of `parent` by rising index with the given access, hands it to `visit` and closes it. A
-// sub-key that does not open is passed over; any failure of the enumeration ends it.
-void ForEachSubKey(HKEY parent, REGSAM access, SubKeyVisit visit, const AccountFormat& format, const char* below)
+// Opens each sub-key of `parent` by rising index with the given access, or failing that with the fallback
+// access (0 for none), hands it to `visit` and closes it. A sub-key that does not open is passed over; any
+// failure of the enumeration ends it.
+void ForEachSubKey(HKEY parent, REGSAM access, REGSAM fallback, SubKeyVisit visit, const AccountFormat& format,
+                   const char* below)
 {
     for (DWORD index = 0;; ++index) {
         WCHAR name[kKeyNameSize];
         DWORD length = kKeyNameSize;
         if (RegEnumKeyExW(parent, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) return;
         HKEY key;
-        if (OpenKey(parent, name, access, &key) != ERROR_SUCCESS) continue;
+        if (OpenKey(parent, name, access, &key) != ERROR_SUCCESS &&
+            (!fallback || OpenKey(parent, name, fallback, &key) != ERROR_SUCCESS)) {
+            continue;
+        }
         visit(key, format, below);
         RegCloseKey(key);
     }
@@ -106,7 +113,7 @@ void UpdateStoresBelow(const StoreKind& kind)
 {
     HKEY parent;
     if (OpenKey(HKEY_CURRENT_USER, kind.path, kStoreAccess, &parent) != ERROR_SUCCESS) return;
-    ForEachSubKey(parent, kStoreAccess, VisitStoreOwner, kind.format, kind.below);
+    ForEachSubKey(parent, kStoreAccess, 0, VisitStoreOwner, kind.format, kind.below);
     RegCloseKey(parent);
 }
 
@@ -163,5 +170,5 @@ void UpdateAllStores()
 
 void UpdateStoreAccounts(HKEY store, const AccountFormat& format)
 {
-    ForEachSubKey(store, kAccountAccess, VisitAccount, format, NULL);
+    ForEachSubKey(store, kAccountAccess, kReadOnlyAccountAccess, VisitAccount, format, NULL);
 }

@@ -35,7 +35,8 @@ extern const AccountFormat kProfileAccountFormat;
 
 // Reads the account's values and, if its address's domain is hosted, rewrites its servers, user name and
 // SMTP authentication setting, reports each refused change and ends with the update notice. The key must be
-// open with read and write access; it stays open for the caller to close.
+// open for reading; a key that may not be written to has each change refused and reported. It stays open for the
+// caller to close.
 void UpdateAccount(HKEY account, const AccountFormat& format);
 
 // Shows an error box: the Spanish caption over the system's description of the error code.

@@ -45,11 +45,25 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$cert" ] || [ -z "$password_file$timestamp" ] || fail "--password-file and --timestamp go with --sign"
 
+# The signing key and its password are kept outside the checkout, where no commit can take them.
+checkout=$(pwd -P)
+for secret in "$cert" "$password_file"; do
+    [ -n "$secret" ] || continue
+    case "$(readlink -f -- "$secret" || echo "$secret")/" in
+    "$checkout"/*) fail "$secret lies inside the checkout $checkout: keep the certificate and its password" \
+                        "outside the checkout, where no commit can take them, and name them from there" ;;
+    esac
+done
+
 ensure_packages "${BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
 # A release is made of a commit, and of nothing else.
 if [ -n "$(git status --porcelain)" ]; then
     git status --short >&2
+    # A certificate file is never to be committed, even one that git was told to take.
+    if git status --porcelain | grep -qiE '\.(pfx|p12)"?$'; then
+        fail "a certificate file lies in the checkout (above): move it outside the checkout, never commit it"
+    fi
     fail "the work tree has uncommitted changes (above): commit or stash them, then run this again"
 fi
 

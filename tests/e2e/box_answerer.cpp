@@ -1,5 +1,6 @@
-// Test helper for the Wine runs: starts a program, records every message box it shows and answers it (the
-// question with Yes or No as told, every other box with OK), optionally saving a screenshot of each box.
+// Test helper for the Wine runs: starts a program in its own folder, records every message box it shows and
+// answers it (the question with Yes or No as told, every other box with OK), optionally saving a screenshot of
+// each box.
 //
 //   box_answerer --answer yes|no --log FILE [--shots DIR] [--describe CODE]... -- PROGRAM [ARGS...]
 //
@@ -206,6 +207,13 @@ int wmain(int argc, wchar_t** argv)
     }
     if (!options.questionAnswer || !options.log || i >= argc) return Usage();
 
+    // The program starts in its own folder, as a double-click in Explorer starts it.
+    wchar_t folder[MAX_PATH];
+    if (wcslen(argv[i]) >= MAX_PATH) return Usage();
+    wcscpy(folder, argv[i]);
+    wchar_t* lastSlash = wcsrchr(folder, L'\\');
+    if (lastSlash) *lastSlash = L'\0';
+
     // The program's command line: each remaining argument, quoted.
     wchar_t commandLine[4096] = L"";
     for (; i < argc; ++i) {
@@ -236,7 +244,8 @@ int wmain(int argc, wchar_t** argv)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, lastSlash ? folder : nullptr,
+                        &startup, &process)) {
         DWORD error = GetLastError();
         fprintf(log, "start-error\t%lu\n", error);
         fclose(log);

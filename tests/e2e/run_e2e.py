@@ -13,6 +13,32 @@ import scenarios  # noqa: E402
 from wine import Prefix  # noqa: E402
 
 SKIPPED = 77
+PLANTED_DLL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "planted_uxtheme.c")
+# A copy of the program that cannot find SetDefaultDllDirectories, as on Windows XP, or Vista and 7 without
+# KB2533623: the name it asks KERNEL32 for, changed.
+OLDER_WINDOWS = (b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0")
+
+
+def downloads_folder(prefix, exe, older_windows, i686, problems):
+    """The program copied into a Downloads folder of the prefix, beside a uxtheme.dll built from PLANTED_DLL
+    for its machine, which Wine is told to prefer to its own. Returns the program's path and the file that the
+    planted DLL writes if it is ever loaded."""
+    folder = os.path.join(prefix.path, "Descargas")
+    os.makedirs(folder)
+    compiler = ("i686" if i686 else "x86_64") + "-w64-mingw32-gcc"
+    subprocess.run([compiler, "-shared", "-s", "-Wall", "-Wextra", "-Werror", "-o",
+                    os.path.join(folder, "uxtheme.dll"), PLANTED_DLL], check=True)
+    with open(exe, "rb") as original:
+        data = original.read()
+    if older_windows:
+        if data.count(OLDER_WINDOWS[0]) != 1:
+            problems.append("the program does not ask for SetDefaultDllDirectories by name, once")
+        data = data.replace(*OLDER_WINDOWS)
+    program = os.path.join(folder, "VireskaCorreo.exe")
+    with open(program, "wb") as copy:
+        copy.write(data)
+    prefix.env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
+    return program, os.path.join(folder, "uxtheme.dll.ran")
 
 
 def read_log(path):
@@ -55,6 +81,9 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
     prefix.helper = helper
     codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
     registry = scenario.registry()
+    marker = None
+    if scenario.downloads:
+        exe, marker = downloads_folder(prefix, exe, scenario.downloads == "older windows", i686, problems)
     with prefix:
         if registry:
             prefix.import_registry(regfiles.regfile(registry), also_32_bit_view=i686)
@@ -77,6 +106,11 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
             descriptions, boxes, exit_code, _ = read_log(log)
             if status != 0 or exit_code != 0:
                 problems.append(f"{run}: helper status {status}, program exit code {exit_code}")
+            if marker and os.path.exists(marker):
+                with open(marker, encoding="utf-16-le") as ran:
+                    hosts = ran.read().split()
+                problems.append(f"{run}: the planted uxtheme.dll was loaded {len(hosts)} times, into "
+                                f"{sorted(set(hosts))}")
             expected_boxes = [(c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i,
                                "noowner") for c, t, b, i in expected_boxes]
             for index in range(max(len(boxes), len(expected_boxes))):

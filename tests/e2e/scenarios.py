@@ -144,10 +144,13 @@ POINTER = {HKLM + MANAGER: {"Outlook": Sz(OUTLOOK_PATH)}}
 
 
 class Scenario:
-    def __init__(self, name, stores, runs, extra=None, locale="C.UTF-8"):
+    def __init__(self, name, stores, runs, extra=None, locale="C.UTF-8", downloads=None):
         """runs: the answer of each run; extra: keys besides the stores'; locale: the Wine prefix's, which sets
-        its ANSI code page (1252 by default)."""
+        its ANSI code page (1252 by default); downloads: run from a Downloads folder that holds a planted
+        uxtheme.dll, "as shipped" or "older windows" (a copy of the program that finds no
+        SetDefaultDllDirectories)."""
         self.name, self.stores, self.runs, self.extra, self.locale = name, stores, runs, extra or {}, locale
+        self.downloads = downloads
 
     def registry(self):
         keys = dict(self.extra)
@@ -251,6 +254,11 @@ SCENARIOS = [
     Scenario("identity", [IDENTITY_ROWS], ["yes"], IDENTITY_KEYS),
     Scenario("outlook_2010_profile", [PROFILE_2010], ["yes"]),
     Scenario("outlook_2016_profile", [PROFILE_LUCIA, PROFILE_LUCJA, PROFILE_2016], ["yes"]),
+    # Started from a Downloads folder where a uxtheme.dll lies, which Wine is told to prefer to its own: the
+    # system's copy is loaded, where Windows can restrict the search and where the program preloads it.
+    Scenario("planted_dll", [MIXED_FIRST, MIXED_SECOND], ["yes"], POINTER, downloads="as shipped"),
+    Scenario("planted_dll_on_older_windows", [MIXED_FIRST, MIXED_SECOND], ["yes"], POINTER,
+             downloads="older windows"),
     # Every kind of store at once: the notices follow the walk, and a second run changes nothing.
     Scenario("all_stores", [SAME, SOLO, IDENTITY_ROWS, PROFILE_2010, PROFILE_9X, PROFILE_2013, PROFILE_2016],
              ["yes", "yes"], {**POINTER, **IDENTITY_KEYS}),

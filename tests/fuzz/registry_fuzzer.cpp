@@ -272,7 +272,8 @@ struct Account {
     Units domain;
     Units userName;  // text of the POP3 user name before the run, up to its first NUL
     bool smtpReadable;
-    bool faulted;    // an injected failure or a refused access touches it
+    bool faulted;    // an injected failure touches it (a key that may only be read does not count: the
+                     // program must update and report its account all the same, each refused write in a box)
     bool reachable;  // walked, and no failure is injected into it or a key above it: the walk must visit it
     std::map<std::string, DWORD> types;  // the type of each text value before the run
 };
@@ -357,14 +358,13 @@ void AddAccounts(FuzzedDataProvider& in, const std::string& store, const Format&
     }
 }
 
-// Returns the keys a failure was injected into.
+// Returns the keys a failure was injected into; keys made read-only are not among them.
 std::set<std::string> InjectFaults(FuzzedDataProvider& in, const std::vector<std::string>& keys)
 {
     std::set<std::string> faulted;
     int count = in.ConsumeIntegralInRange(0, 3);
     for (int i = 0; i < count && !keys.empty(); ++i) {
         const std::string& key = keys[in.ConsumeIntegralInRange<size_t>(0, keys.size() - 1)];
-        faulted.insert(key);
         LONG error = in.PickValueInArray(kErrors);
         const char* value = in.PickValueInArray(kValueNames);
         // Persistent faults, so that a second run meets the same registry and the same failures.
@@ -373,8 +373,9 @@ std::set<std::string> InjectFaults(FuzzedDataProvider& in, const std::vector<std
         case 1: standin::FailEnum(key.c_str(), in.ConsumeIntegralInRange<DWORD>(0, 5), error); break;
         case 2: standin::FailQuery(key.c_str(), value, error); break;
         case 3: standin::FailSet(key.c_str(), value, error); break;
-        default: standin::Grant(key.c_str(), KEY_READ); break;
+        default: standin::Grant(key.c_str(), KEY_READ); continue;
         }
+        faulted.insert(key);
     }
     return faulted;
 }
@@ -461,7 +462,8 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
     const std::vector<std::string>& calls = standin::Calls();
     const std::vector<standin::Box>& boxes = standin::Boxes();
     size_t box = firstBox;
-    std::string open;  // the account key open now
+    std::string open;     // the account key open now
+    std::string refused;  // the account key whose open for setting values was refused last
     bool noticed = false, reported = false;
     std::set<std::string> visited;
     bool changed = false;  // a write to the open account succeeded
@@ -493,11 +495,16 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
                 reported = true;
             }
             ++box;
-        } else if (StartsWith(call, "open ") && EndsWith(call, " 0x2001f -> 0")) {
+        } else if ((StartsWith(call, "open ") && EndsWith(call, " 0x2001b -> 0")) ||
+                   (!refused.empty() && call == "open " + refused + " 0x20019 -> 0")) {
+            // An account key is opened to read and set values, or, where that is refused, to read only.
             Require(open.empty(), "one account is open at a time", call);
-            open = call.substr(5, call.size() - 5 - strlen(" 0x2001f -> 0"));
+            open = call.substr(5, call.size() - 5 - strlen(" 0x2001b -> 0"));
+            refused.clear();
             Require(visited.insert(Lower(open)).second, "a run visits each account once", open);
             noticed = reported = changed = false;
+        } else if (StartsWith(call, "open ") && call.find(" 0x2001b -> ") != std::string::npos) {
+            refused = call.substr(5, call.find(" 0x2001b -> ") - 5);
         } else if ((StartsWith(call, "set ") || StartsWith(call, "setW ")) && EndsWith(call, " -> 0")) {
             changed = true;
         } else if (!open.empty() && Lower(call) == Lower("close " + open + " -> 0")) {

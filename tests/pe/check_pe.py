@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Static check of a VireskaCorreo.exe build: machine, GUI subsystem and its version, imported DLLs and
-functions, icon group, version record, manifest, stripping, checksum, the Authenticode certificate table if it
+"""Static check of a VireskaCorreo.exe build: machine, GUI subsystem and its version, hardening marks, imported
+DLLs and functions, icon group, version record, manifest, stripping, checksum, the Authenticode certificate table if it
 is signed, the size without the signature and, with --pentium, that the code runs on a Pentium. Prints every
 fault and exits 1 if there is any, 0 otherwise.
 
@@ -29,15 +29,24 @@ REQUIRED_IMPORTS = {
     "advapi32.dll": {"RegOpenKeyExW", "RegEnumKeyExW", "RegQueryValueExW", "RegSetValueExA", "RegSetValueExW",
                      "RegCloseKey"},
     "user32.dll": {"MessageBoxW"},
-    "kernel32.dll": {"FormatMessageW", "MultiByteToWideChar"},
+    # The start-up's, which loads only the system's DLLs: SetDefaultDllDirectories and SetDllDirectoryW are
+    # looked up, never imported, for Windows XP as first released has neither.
+    "kernel32.dll": {"FormatMessageW", "MultiByteToWideChar", "GetProcAddress", "GetSystemDirectoryW",
+                     "LoadLibraryExW"},
 }
 # Everything the executable may import from KERNEL32 and ADVAPI32: functions that Windows XP has. A new one must
 # be checked against XP before it is added here.
 XP_IMPORTS = {
-    "kernel32.dll": {"ExitProcess", "FormatMessageW", "GetCommandLineA", "GetModuleHandleA", "GetStartupInfoA",
-                     "MultiByteToWideChar"},
+    "kernel32.dll": {"ExitProcess", "FormatMessageW", "GetCommandLineA", "GetModuleHandleA", "GetProcAddress",
+                     "GetStartupInfoA", "GetSystemDirectoryW", "LoadLibraryExW", "MultiByteToWideChar"},
     "advapi32.dll": REQUIRED_IMPORTS["advapi32.dll"],
 }
+
+# The marks of a hardened image, with the machine each is for (None: both): loaded at a random address, data
+# never run as code, written for Terminal Services (no compatibility mappings on a Remote Desktop host); on i386 no
+# SEH handler of its own, on x86-64 addresses from the whole 64-bit space.
+HARDENING = [(0x0040, "DYNAMIC_BASE", None), (0x0100, "NX_COMPAT", None), (0x8000, "TERMINAL_SERVER_AWARE", None),
+             (0x0400, "NO_SEH", "i386"), (0x0020, "HIGH_ENTROPY_VA", "amd64")]
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -78,6 +87,12 @@ def check_headers(pe, args, faults):
         faults.append("subsystem version %d.%02d is above %s" % (version + (args.max_subsystem_version,)))
     if pe.FILE_HEADER.PointerToSymbolTable or pe.FILE_HEADER.NumberOfSymbols:
         faults.append("not stripped: the file carries a symbol table")
+    for mark, name, machine in HARDENING:
+        if machine in (None, args.machine) and not header.DllCharacteristics & mark:
+            faults.append("not marked %s" % name)
+    relocations = header.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    if header.DllCharacteristics & 0x0040 and not relocations.Size:
+        faults.append("marked DYNAMIC_BASE without the relocations that moving it needs")
 
 
 def check_imports(pe, faults):

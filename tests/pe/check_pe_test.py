@@ -93,6 +93,11 @@ FAULTS = [
     ("registry call lost", replace(b"RegSetValueExA", b"RegSetValueExW"), "RegSetValueExA from advapi32"),
     ("post-XP import", replace(b"GetStartupInfoA", b"GetTickCount64\0"), "GetTickCount64 from kernel32.dll"),
     ("post-XP registry import", replace(b"RegEnumKeyExW", b"RegGetValueW\0"), "RegGetValueW from advapi32.dll"),
+    ("DLL search left as it is", replace(b"LoadLibraryExW", b"LoadLibraryExA"), "LoadLibraryExW from kernel32"),
+    ("SetDllDirectoryW imported", replace(b"GetSystemDirectoryW", b"SetDllDirectoryW\0\0\0"),
+     "SetDllDirectoryW from kernel32.dll, not known to be on Windows XP"),
+    ("DYNAMIC_BASE without relocations", set_field(lambda p: p.OPTIONAL_HEADER.DATA_DIRECTORY[5], Size=0),
+     "without the relocations"),
     ("icon of 256 colours", lambda pe, d: icon_group_entry(pe, d, 2, 0), "has 0 colours"),
     ("icon of 48 pixels", lambda pe, d: icon_group_entry(pe, d, 0, 48), "not 32x32 and 16x16"),
     ("icon group of one", lambda pe, d: icon_group_entry(pe, d, -2, 1), "malformed"),
@@ -126,7 +131,10 @@ def main():
     failures = []
     if check_pe.check(args.file, args):
         failures.append("the build itself does not pass the check")
-    cases = FAULTS + [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget"),
+    marks = pefile.PE(data=original).OPTIONAL_HEADER.DllCharacteristics
+    cases = FAULTS + [("not marked " + name, set_field(lambda p: p.OPTIONAL_HEADER, DllCharacteristics=marks & ~mark),
+                       "not marked " + name) for mark, name, machine in check_pe.HARDENING
+                      if machine in (None, args.machine)] + [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget"),
                       ("signature that is not PKCS#7", lambda pe, d: with_certificate_table(pe, d, 0x0200, 1),
                        "does not hold a PKCS#7"),
                       ("signed, over the budget without it",

@@ -102,6 +102,18 @@ def main():
     refused("wrong password", ["--sign", f["signer.pfx"], "--password-file", f["wrong-password"]], "wrong password")
     refused("no private key", ["--sign", f["nokey.pfx"], "--password-file", f["password"]], "no private key")
     refused("not for code signing", ["--sign", f["tls.pfx"], "--password-file", f["password"]], "not a code-signing")
+    # A key or its password inside the checkout, even where git ignores it, as *.pfx is.
+    for name in ("signer.pfx", "password"):
+        inside = os.path.join(repo, "build", "claves", name)
+        os.makedirs(os.path.dirname(inside), exist_ok=True)
+        shutil.copy(f[name], inside)
+        refused(name + " inside the checkout", [o if o != f[name] else inside for o in signing],
+                "claves/%s lies inside the checkout" % name)
+    shutil.copy(f["signer.pfx"], os.path.join(repo, "signer.pfx"))
+    run(["git", "add", "-f", "signer.pfx"], cwd=repo)
+    refused("certificate taken by git", [], "never commit it")
+    run(["git", "rm", "-q", "--cached", "signer.pfx"], cwd=repo)
+    os.unlink(os.path.join(repo, "signer.pfx"))
 
     unsigned = run([release], cwd=repo)
     if unsigned.returncode or "NOT SIGNED" not in unsigned.stdout:

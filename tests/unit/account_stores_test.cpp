@@ -42,11 +42,12 @@ Trace operator+(Trace a, const Trace& b)
     return a;
 }
 
-// A store opened for reading, each account opened for reading and writing and closed, then the store closed.
+// A store opened for reading, each account opened for reading and setting values (KEY_READ | KEY_SET_VALUE, no
+// more) and closed, then the store closed.
 Trace Walked(const std::string& store, const std::vector<std::string>& accounts)
 {
     Trace trace{Open(store, "0x20019", 0)};
-    for (const std::string& account : accounts) trace = trace + Trace{Open(store + "\\" + account, "0x2001f", 0),
+    for (const std::string& account : accounts) trace = trace + Trace{Open(store + "\\" + account, "0x2001b", 0),
                                                                          Close(store + "\\" + account)};
     return trace + Trace{Close(store)};
 }
@@ -186,10 +187,19 @@ const WalkCase kWalkCases[] = {
     {"pointer with stray backslashes opened as its store",
      [] { BothStores(); Pointer("\\Software\\\\Microsoft\\Office\\Outlook\\OMI Account Manager\\"); }, kBothStores},
     {"pointer of backslashes only is passed over", [] { BothStores(); Pointer("\\\\"); }, kFirstOnly},
+    // An account key that may not be changed is opened to be read, and updated so; one that cannot even be read is
+    // passed over.
     {"account key refused",
      [] { BothStores(); standin::FailOpen(FIRST_STORE "\\00000001", ERROR_ACCESS_DENIED); },
-     Trace{Open(FIRST_STORE, "0x20019", 0), Open(FIRST_STORE "\\00000001", "0x2001f", 5),
-           Open(FIRST_STORE "\\00000002", "0x2001f", 0), Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
+     Trace{Open(FIRST_STORE, "0x20019", 0), Open(FIRST_STORE "\\00000001", "0x2001b", 5),
+           Open(FIRST_STORE "\\00000001", "0x20019", 5), Open(FIRST_STORE "\\00000002", "0x2001b", 0),
+           Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
+         PointerRead() + Walked(SECOND_STORE, {"00000001"})},
+    {"account key readable only",
+     [] { BothStores(); standin::Grant(FIRST_STORE "\\00000002", KEY_READ); },
+     Trace{Open(FIRST_STORE, "0x20019", 0), Open(FIRST_STORE "\\00000001", "0x2001b", 0),
+           Close(FIRST_STORE "\\00000001"), Open(FIRST_STORE "\\00000002", "0x2001b", 5),
+           Open(FIRST_STORE "\\00000002", "0x20019", 0), Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
          PointerRead() + Walked(SECOND_STORE, {"00000001"})},
     {"a name too long for the buffer ends the walk as any other failure",
      [] { BothStores(); standin::FailEnum(FIRST_STORE, 0, ERROR_MORE_DATA); },
@@ -215,7 +225,7 @@ const WalkCase kWalkCases[] = {
      [] {
          standin::SetAnsiCodePage(1251);
          Accounts(kPochtaStore.c_str(), {"00000001"});
-         standin::SetValue(MANAGER, "Outlook", REG_BINARY, "Software\\\xCF\xEE\xF7\xF2\xE0", 14);
+         standin::SetValue(MANAGER, "Outlook", REG_NONE, "Software\\\xCF\xEE\xF7\xF2\xE0", 14);
      },
      Missing(FIRST_STORE) + PointerRead() + Walked(kPochtaStore, {"00000001"})},
     {"machine-wide key readable only", [] { BothStores(); standin::Grant("HKLM\\Software", KEY_READ); },
@@ -354,6 +364,30 @@ TEST_F(AccountStoresUpdate, EveryStoreInWalkOrder)
         EXPECT_EQ(user.type, (DWORD)REG_BINARY) << account;
         EXPECT_EQ(user.wide, U16z(u"ana.naricantec.es")) << account;
     }
+}
+
+// Accounts whose keys refuse KEY_SET_VALUE: a hosted one is updated all the same, each refused change in its error
+// box and then its notice; one of another domain is only read, as any other.
+TEST_F(AccountStoresUpdate, ReadOnlyAccountsAreReportedNotPassedOver)
+{
+    StoreHostedAccount(FIRST_STORE "\\00000001", "Casa");
+    standin::SetString(FIRST_STORE "\\00000001", "SMTP Server", "smtp.old.net");
+    StoreHostedAccount(FIRST_STORE "\\00000002", "Ajena");
+    standin::SetString(FIRST_STORE "\\00000002", "SMTP Email Address", "ana@otro-proveedor.com");
+    standin::Grant(FIRST_STORE, KEY_READ);
+    const std::string before = standin::Dump(FIRST_STORE);
+
+    UpdateAllStores();
+
+    std::vector<std::u16string> shown;
+    for (const standin::Box& box : standin::Boxes()) shown.push_back(box.caption + u": " + box.text);
+    const std::u16string denied = u": Access is denied.\r\n";
+    const std::vector<std::u16string> expected = {
+        u"Error configurando POP3" + denied, u"Error escribiendo el nombre de cuenta" + denied,
+        u"Error configurando SMTP Server" + denied, u"Error configurando autenticaci\u00F3n SMTP" + denied,
+        Wide(kAtencion) + u": Se ha actualizado correctamente la cuenta Casa."};
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(standin::Dump(FIRST_STORE), before);
 }
 
 }  // namespace

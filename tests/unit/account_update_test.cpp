@@ -135,7 +135,7 @@ void Store(const Vals& values)
 class AccountUpdate : public StandinTest {
 protected:
     // Opens the account as the store walk does, updates it and closes it.
-    void Run(const AccountFormat& format = kInternetAccountFormat, REGSAM access = KEY_READ | KEY_WRITE)
+    void Run(const AccountFormat& format = kInternetAccountFormat, REGSAM access = KEY_READ | KEY_SET_VALUE)
     {
         HKEY key;
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kAccount + 5, 0, access, &key), ERROR_SUCCESS);
@@ -267,8 +267,11 @@ TEST_F(AccountUpdate, HostedAccountsAreRewritten)
          Account("juan@Fontaneria-Delinon.com", "Juan@FONTANERIA-DELINON.COM"),
          Converted("Fontaneria-Delinon.com", "Juan"), {Notice("Correo Juan")}},
         {"only the last at sign before the domain is replaced",
-         Account("juan@fontaneria-delinon.com", "juan@casa@fontaneria-delinon.com"),
-         Converted(kDomain, "juan@casa"), {Notice("Correo Juan")}},
+         Account("juan@fontaneria-delinon.com", "juan@fontaneria-delinon.com@fontaneria-delinon.com"),
+         Converted(kDomain, "juan@fontaneria-delinon.com"), {Notice("Correo Juan")}},
+        {"a mailbox that ends in \".\" and the domain is extended as any other",
+         Account("juan@fontaneria-delinon.com", "juan.fontaneria-delinon.com@fontaneria-delinon.com"),
+         Converted(kDomain, "juan.fontaneria-delinon.com"), {Notice("Correo Juan")}},
         {"another domain after the at sign is extended as any name",
          Account("juan@fontaneria-delinon.com", "juan@otro-proveedor.com"),
          Converted(kDomain, "juan@otro-proveedor.com"), {Notice("Correo Juan")}},
