@@ -134,11 +134,12 @@ def main():
     marks = pefile.PE(data=original).OPTIONAL_HEADER.DllCharacteristics
     cases = FAULTS + [("not marked " + name, set_field(lambda p: p.OPTIONAL_HEADER, DllCharacteristics=marks & ~mark),
                        "not marked " + name) for mark, name, machine in check_pe.HARDENING
-                      if machine in (None, args.machine)] + [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget"),
-                      ("signature that is not PKCS#7", lambda pe, d: with_certificate_table(pe, d, 0x0200, 1),
-                       "does not hold a PKCS#7"),
-                      ("signed, over the budget without it",
-                       lambda pe, d: with_certificate_table(pe, d + bytes(args.max_size), 0x0200, 2), "over the budget")]
+                      if machine in (None, args.machine)]
+    cases += [("over the budget", lambda pe, d: d + bytes(args.max_size), "over the budget"),
+              ("signature that is not PKCS#7", lambda pe, d: with_certificate_table(pe, d, 0x0200, 1),
+               "does not hold a PKCS#7"),
+              ("signed, over the budget without it",
+               lambda pe, d: with_certificate_table(pe, d + bytes(args.max_size), 0x0200, 2), "over the budget")]
     if args.pentium:
         cases += [("CMOV in the code", in_code(b"\x0f\x44\xc2"), "a Pentium lacks"),      # cmove %edx,%eax
                   ("SSE in the code", in_code(b"\x0f\x28\xc1"), "a Pentium lacks"),       # movaps %xmm1,%xmm0
