@@ -25,8 +25,9 @@ void RunStaticConstructors()
 
 // The DLLs that the system's own code loads by bare name while the boxes are shown, on a Windows that cannot
 // narrow the search to the system directory (XP, and Vista and 7 without KB2533623): the theme engine, which
-// user32 loads for a themed box, and what it loads in turn on Vista and 7, the desktop window manager's API and
-// its version check. (USER32's own imports are known DLLs, always taken from the system directory.)
+// USER32 loads for a themed box; the desktop window manager's API, which that engine loads on Vista and 7; and
+// version.dll, which the public reports of DLL preloading from a Downloads folder name beside them. (USER32's
+// own imports are known DLLs, always taken from the system directory.)
 const WCHAR* const kPreloadedDlls[] = {L"uxtheme.dll", L"dwmapi.dll", L"version.dll"};
 
 // Room for the system directory, a backslash and the longest of those names.
