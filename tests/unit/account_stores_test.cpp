@@ -195,12 +195,6 @@ const WalkCase kWalkCases[] = {
            Open(FIRST_STORE "\\00000001", "0x20019", 5), Open(FIRST_STORE "\\00000002", "0x2001b", 0),
            Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
          PointerRead() + Walked(SECOND_STORE, {"00000001"})},
-    {"account key readable only",
-     [] { BothStores(); standin::Grant(FIRST_STORE "\\00000002", KEY_READ); },
-     Trace{Open(FIRST_STORE, "0x20019", 0), Open(FIRST_STORE "\\00000001", "0x2001b", 0),
-           Close(FIRST_STORE "\\00000001"), Open(FIRST_STORE "\\00000002", "0x2001b", 5),
-           Open(FIRST_STORE "\\00000002", "0x20019", 0), Close(FIRST_STORE "\\00000002"), Close(FIRST_STORE)} +
-         PointerRead() + Walked(SECOND_STORE, {"00000001"})},
     {"a name too long for the buffer ends the walk as any other failure",
      [] { BothStores(); standin::FailEnum(FIRST_STORE, 0, ERROR_MORE_DATA); },
      Trace{Open(FIRST_STORE, "0x20019", 0), Close(FIRST_STORE)} + PointerRead() + Walked(SECOND_STORE, {"00000001"})},
