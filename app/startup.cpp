@@ -2,6 +2,7 @@
 // (no stdio, heap, locale or exit handlers), so this one gathers WinMain's arguments and ends the process.
 #include "win_api.h"
 
+#include "value_text.h"
 #include "win_main.h"
 
 namespace {
@@ -60,11 +61,9 @@ void LoadOnlySystemDlls()
     if (length == 0 || length >= MAX_PATH) return;
     path[length++] = L'\\';
     for (const WCHAR* name : kPreloadedDlls) {
-        UINT end = length;
-        while (*name && end < kSystemPathSize - 1) path[end++] = *name++;
-        path[end] = 0;
+        path[length] = 0;
         // Its own imports are searched for from the system directory first.
-        LoadLibraryExW(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (AppendText(path, name)) LoadLibraryExW(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
 }
 
