@@ -2,7 +2,8 @@
 # read that line). It runs the script again with bash if it was started with sh, stops it on any error, and
 # changes to the checkout it belongs to, wherever it was called from and through any symbolic link; `caller`
 # keeps the directory it was called from. Then ensure_packages PACKAGE... installs the Debian packages that are
-# missing (as root), or prints the apt-get line to run and exits (as any other user).
+# missing (as root), or prints the apt-get line to run and exits (as any other user); ensure_spanish_locale does
+# the same for the Spanish locale that the demo and one end-to-end scenario run Wine in.
 if [ -z "${BASH_VERSION:-}" ]; then
     command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
     echo "$0 needs bash" >&2
@@ -17,9 +18,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Signing and checking a release: Authenticode with osslsigncode, certificates with openssl.
 RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git)
-# 64-bit Wine in a virtual X server, with the fonts and X libraries its message boxes are drawn with.
+# 64-bit Wine in a virtual X server, with the fonts and X libraries its message boxes are drawn with, and the
+# locale definitions that ensure_spanish_locale generates es_ES.UTF-8 from.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
-               libxinerama1 libxfixes3)
+               libxinerama1 libxfixes3 locales)
 
 ensure_packages() {
     local missing=() package
@@ -36,4 +38,17 @@ ensure_packages() {
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# A Spanish system for Wine: LC_ALL=es_ES.UTF-8 gives Spanish buttons and error descriptions, and the Unix side
+# of Wine a locale that exists. `locale -a` lists it as es_ES.utf8 once generated.
+ensure_spanish_locale() {
+    locale -a 2>/dev/null | grep -qx 'es_ES\.utf8' && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "the Spanish locale is missing; run as root:" >&2
+        echo "  localedef -i es_ES -f UTF-8 es_ES.UTF-8" >&2
+        exit 1
+    fi
+    echo "== generating the locale es_ES.UTF-8"
+    localedef -i es_ES -f UTF-8 es_ES.UTF-8
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-# The demonstration run by tools/demo.sh: a throwaway Wine registry with sample Outlook Express and Outlook
-# accounts (an identity's and an Outlook 2016 profile's among them), the program answered Yes, each box printed
-# and saved as a PNG, and the values before and after.
+# The demonstration run by tools/demo.sh: a Spanish Wine system with a throwaway registry of sample Outlook Express
+# and Outlook accounts (an identity's and two of an Outlook 2016 profile among them), the program answered Yes,
+# each box printed as the customer reads it and saved as a PNG (the pictures of docs/ among them), and the values
+# before and after.
 import argparse
 import os
 import shutil
@@ -61,6 +62,14 @@ ACCOUNTS = [
      "its \"\u0141\", the outgoing authentication is set as Outlook 2002 and later keep it (\"SMTP Use Auth\" 1, "
      "\"SMTP Auth Method\" 0). The customer sees the account's notice.",
      [notice("Consultor\u00eda (Outlook 2016)")]),
+    # The commonest real POP3 account: its user name is its own address, here in other capitals.
+    (profile_store("2016") + r"\00000002",
+     profile_account("Recepci\u00f3n (Outlook 2016)", "recepcion@casezongrupo.es", pop3=OLD_POP3,
+                     user="Recepcion@CasezonGrupo.ES", smtp=OLD_SMTP),
+     "Outlook 2016, the commonest real account: its user name is its own address, \"Recepcion@CasezonGrupo.ES\", "
+     "whose capitals differ from the address's. It becomes the mailbox as the user name writes it, \".\" and the "
+     "domain as the address writes it: \"Recepcion.casezongrupo.es\". The customer sees the account's notice.",
+     [notice("Recepci\u00f3n (Outlook 2016)")]),
 ]
 SAMPLE = {
     HKLM + MANAGER: {"Outlook": Sz(OUTLOOK_PATH)},
@@ -69,6 +78,14 @@ SAMPLE = {
     **{key: values for key, values, _, _ in ACCOUNTS},
 }
 STORES = (FIRST_STORE, SECOND_STORE, IDENTITY_STORE, *PROFILE_ROOTS.values())
+# A Spanish Windows: its buttons and its error descriptions in Spanish, its ANSI code page 1252.
+LOCALE = "es_ES.UTF-8"
+LABELS = {"yes,no": "S\u00ed / No", "ok": "Aceptar"}  # the buttons' labels the customer reads
+# The pictures of docs/, each the first box of its kind: the question, a notice, an error box, the closing notice.
+PICTURES = {"question": lambda box, whom: box == QUESTION,
+            "notice": lambda box, whom: box == notice(whom),
+            "error": lambda box, whom: isinstance(box[1], int),  # its body the system's description of a code
+            "closing": lambda box, whom: box == CLOSING}
 
 
 def bmp_to_png(bmp_path, png_path):
@@ -112,7 +129,7 @@ def main():
     if not Prefix.template_ready(os.path.join(work, "template")):
         print("== creating the Wine prefix the runs start from (once per Wine version, about 15 s)", flush=True)
     Prefix.create_template(os.path.join(work, "template"))
-    prefix = Prefix.clone(os.path.join(work, "template"), os.path.join(work, "demo"))
+    prefix = Prefix.clone(os.path.join(work, "template"), os.path.join(work, "demo"), LOCALE)
     prefix.helper = os.path.join(args.build, "tests", "e2e", "box_answerer.exe")
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
@@ -134,19 +151,20 @@ def main():
         name = name.decode("utf-16-le").rstrip("\0") if isinstance(name, bytes) else name
         expected += [(box, name) for box in account_boxes]
     expected.append((CLOSING, "the end"))
-    expected = [((c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i), whom)
-                for (c, t, b, i), whom in expected]
+    pictures = {name: next(n for n, (box, whom) in enumerate(expected, 1) if chosen(box, whom))
+                for name, chosen in PICTURES.items()}
+    expected = [((c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i, LABELS[b]),
+                 whom) for (c, t, b, i), whom in expected]
 
     print(f"== {len(boxes)} message boxes, in the order shown (the helper answers the question with Yes):")
     mismatches = []
-    for number, (caption, text, buttons, icon, _) in enumerate(boxes, 1):
+    for number, (caption, text, buttons, icon, _, labels) in enumerate(boxes, 1):
         png = os.path.join(args.out, f"box-{number:02d}.png")
         bmp_to_png(os.path.join(shots, f"box-{number:02d}.bmp"), png)
         want, whom = expected[number - 1] if number <= len(expected) else (None, "nothing this demo expects")
-        if (caption, text, buttons, icon) != want:
+        if (caption, text, buttons, icon, labels) != want:
             mismatches.append(f"box {number}: expected {want}")
-        print(f"\n[{number}] {caption}    ({buttons.upper().replace(',', ' / ')}, "
-              f"{'icon' if icon == 'icon' else 'no icon'}): {whom}")
+        print(f"\n[{number}] {caption}    ({labels}, {'icon' if icon == 'icon' else 'no icon'}): {whom}")
         for line in text.strip().splitlines():
             print(f"    {line}")
         print(f"    -> {os.path.relpath(png)}")
@@ -170,7 +188,11 @@ def main():
     if status != 0 or exit_code != 0 or len(boxes) != len(os.listdir(shots)) or mismatches:
         print("\n== the run differs from what this demo describes:", *mismatches, sep="\n    ")
         return 1
-    print("\n== every box is the one described above, for the account it names")
+    for name, number in pictures.items():
+        shutil.copy(os.path.join(args.out, f"box-{number:02d}.png"), os.path.join(args.out, f"{name}.png"))
+    print("\n== every box is the one described above, for the account it names\n== the pictures of docs/, "
+          f"made again: {', '.join(f'{name}.png (box [{n}])' for name, n in pictures.items())} in "
+          f"{os.path.relpath(args.out)}/")
     return 0
 
 

@@ -22,6 +22,7 @@ for preset in "${presets[@]}"; do
 done
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
+ensure_spanish_locale
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT

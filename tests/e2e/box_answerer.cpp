@@ -6,7 +6,8 @@
 //
 // The log is UTF-8, one record per line, fields separated by tabs, with \\, \t, \r and \n escaped:
 //   describe <code> <the system's description of that error code>
-//   box <caption> <text> <visible buttons, e.g. yes,no> <icon|noicon> <owner|noowner>
+//   box <caption> <text> <visible buttons, e.g. yes,no> <icon|noicon> <owner|noowner> <their labels as the
+//       box shows them, without the accelerator's &, separated by " / ", e.g. Sí / No>
 //   exit <the program's exit code>
 //   elapsed <milliseconds from the program's start to its end>
 // Exit code: 0 when the program ran to its end, 2 on a usage or start error, 3 when the program did not end
@@ -59,6 +60,9 @@ void WriteEscaped(FILE* out, const wchar_t* text)
 // Saves the box as it is on the screen, title bar included, as a 24-bit bottom-up BMP.
 void SaveScreenshot(HWND box, const wchar_t* path)
 {
+    // Drawn as the customer sees it, active: a double-clicked program's first box takes the foreground, while one
+    // started by this windowless helper may not, and would show a grey title bar.
+    SendMessageW(box, WM_NCACTIVATE, TRUE, 0);
     RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(300);  // let the box's own thread finish painting
     RECT rect;
@@ -128,11 +132,22 @@ void RecordAndAnswer(HWND box, Watch& watch)
     } kButtons[] = {{IDOK, "ok"},         {IDCANCEL, "cancel"}, {IDABORT, "abort"}, {IDRETRY, "retry"},
                     {IDIGNORE, "ignore"}, {IDYES, "yes"},       {IDNO, "no"}};
     char buttons[64] = "";
+    wchar_t labels[512] = L"";
     for (const auto& button : kButtons) {
         HWND control = GetDlgItem(box, button.id);
         if (!control || !IsWindowVisible(control)) continue;
         if (buttons[0]) strcat(buttons, ",");
         strcat(buttons, button.name);
+        wchar_t label[64] = L"";
+        GetWindowTextW(control, label, 64);
+        if (labels[0]) wcscat(labels, L" / ");
+        size_t end = wcslen(labels);
+        for (const wchar_t* c = label; *c && end < 500; ++c) {
+            if (*c == L'&') ++c;  // "&S" underlines S; "&&" is one "&"
+            if (!*c) break;
+            labels[end++] = *c;
+        }
+        labels[end] = L'\0';
     }
     bool icon = false;
     EnumChildWindows(box, FindIcon, (LPARAM)&icon);
@@ -141,8 +156,10 @@ void RecordAndAnswer(HWND box, Watch& watch)
     WriteEscaped(watch.log, caption);
     fputc('\t', watch.log);
     WriteEscaped(watch.log, text);
-    fprintf(watch.log, "\t%s\t%s\t%s\n", buttons[0] ? buttons : "none", icon ? "icon" : "noicon",
+    fprintf(watch.log, "\t%s\t%s\t%s\t", buttons[0] ? buttons : "none", icon ? "icon" : "noicon",
             GetWindow(box, GW_OWNER) ? "owner" : "noowner");
+    WriteEscaped(watch.log, labels);
+    fputc('\n', watch.log);
     fflush(watch.log);
 
     if (watch.options->shots) {

@@ -31,6 +31,9 @@ CLOSING = (CAPTION, "Proceso finalizado.", "ok", "icon")
 
 # Error codes whose system description an error box shows; the helper asks Wine for each description.
 FILE_NOT_FOUND, INSUFFICIENT_BUFFER, MORE_DATA = 2, 122, 234
+# Those of the boxes of MIXED_SECOND as Wine words them in Spanish, accents and line end included.
+SPANISH = {FILE_NOT_FOUND: "Archivo no encontrado.\r\n", INSUFFICIENT_BUFFER: "B\u00fafer insuficiente.\r\n",
+           MORE_DATA: "M\u00e1s informaci\u00f3n disponible.\r\n"}
 
 
 def notice(label):
@@ -144,13 +147,14 @@ POINTER = {HKLM + MANAGER: {"Outlook": Sz(OUTLOOK_PATH)}}
 
 
 class Scenario:
-    def __init__(self, name, stores, runs, extra=None, locale="C.UTF-8", downloads=None):
+    def __init__(self, name, stores, runs, extra=None, locale="C.UTF-8", downloads=None, descriptions=None):
         """runs: the answer of each run; extra: keys besides the stores'; locale: the Wine prefix's, which sets
-        its ANSI code page (1252 by default); downloads: run from a Downloads folder that holds a planted
-        uxtheme.dll, "as shipped" or "older windows" (a copy of the program that finds no
-        SetDefaultDllDirectories)."""
+        its ANSI code page (1252 by default) and its language; downloads: run from a Downloads folder that holds a
+        planted uxtheme.dll, "as shipped" or "older windows" (a copy of the program that finds no
+        SetDefaultDllDirectories); descriptions: {error code: the exact body of its error box}, where the
+        scenario knows the system's text instead of asking the system through the helper."""
         self.name, self.stores, self.runs, self.extra, self.locale = name, stores, runs, extra or {}, locale
-        self.downloads = downloads
+        self.downloads, self.descriptions = downloads, descriptions or {}
 
     def registry(self):
         keys = dict(self.extra)
@@ -255,8 +259,10 @@ SCENARIOS = [
     Scenario("outlook_2010_profile", [PROFILE_2010], ["yes"]),
     Scenario("outlook_2016_profile", [PROFILE_LUCIA, PROFILE_LUCJA, PROFILE_2016], ["yes"]),
     # Started from a Downloads folder where a uxtheme.dll lies, which Wine is told to prefer to its own: the
-    # system's copy is loaded, where Windows can restrict the search and where the program preloads it.
-    Scenario("planted_dll", [MIXED_FIRST, MIXED_SECOND], ["yes"], POINTER, downloads="as shipped"),
+    # system's copy is loaded, where Windows can restrict the search and where the program preloads it. As a
+    # Spanish customer double-clicks it: on a Spanish system, whose error descriptions reach the boxes intact.
+    Scenario("planted_dll", [MIXED_FIRST, MIXED_SECOND], ["yes"], POINTER, locale="es_ES.UTF-8",
+             downloads="as shipped", descriptions=SPANISH),
     Scenario("planted_dll_on_older_windows", [MIXED_FIRST, MIXED_SECOND], ["yes"], POINTER,
              downloads="older windows"),
     # Every kind of store at once: the notices follow the walk, and a second run changes nothing.
