@@ -14,7 +14,7 @@ import zlib
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import regfiles  # noqa: E402
 from regfiles import Sz  # noqa: E402
-from run_e2e import read_log  # noqa: E402
+from run_e2e import as_shown, read_log  # noqa: E402
 from scenarios import (CLOSING, FILE_NOT_FOUND, FIRST_STORE, HKLM, IDENTITIES, IDENTITY_STORE,  # noqa: E402
                        MANAGER, OUTLOOK_PATH, PROFILE_ROOTS, QUESTION, SECOND_STORE, account, error, notice,
                        profile_account, profile_store)
@@ -153,8 +153,7 @@ def main():
     expected.append((CLOSING, "the end"))
     pictures = {name: next(n for n, (box, whom) in enumerate(expected, 1) if chosen(box, whom))
                 for name, chosen in PICTURES.items()}
-    expected = [((c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i, LABELS[b]),
-                 whom) for (c, t, b, i), whom in expected]
+    expected = [((*as_shown(box, descriptions), LABELS[box[2]]), whom) for box, whom in expected]
 
     print(f"== {len(boxes)} message boxes, in the order shown (the helper answers the question with Yes):")
     mismatches = []

@@ -64,6 +64,15 @@ def read_log(path):
     return descriptions, boxes, exit_code, elapsed
 
 
+def as_shown(box, descriptions):
+    """An expected box (caption, text, buttons, icon) as the helper reads it: an error code in place of the text
+    stands for the system's description of it, from descriptions {code: text}."""
+    caption, text, buttons, icon = box
+    if isinstance(text, int):
+        text = descriptions.get(text, f"<description of {text}>")
+    return caption, text, buttons, icon
+
+
 def describe_changes(before, after):
     """{(key, value name): value after} for every value added, changed or removed (None) by a run."""
     return {k: after.get(k) for k in set(before) | set(after) if before.get(k) != after.get(k)}
@@ -114,8 +123,7 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
             # An error box's body is the system's description of its code: the scenario's own text of it, or
             # what the helper was told by the system.
             descriptions.update(scenario.descriptions)
-            expected_boxes = [(c, descriptions.get(t, f"<description of {t}>") if isinstance(t, int) else t, b, i,
-                               "noowner") for c, t, b, i in expected_boxes]
+            expected_boxes = [(*as_shown(box, descriptions), "noowner") for box in expected_boxes]
             for index in range(max(len(boxes), len(expected_boxes))):
                 got = boxes[index][:5] if index < len(boxes) else None
                 want = expected_boxes[index] if index < len(expected_boxes) else None
