@@ -47,8 +47,9 @@ class Prefix:
                                         stderr=log, timeout=timeout)
             # Rarely, in a prefix just cloned, Wine fails to find the program and falls back to ShellExecute,
             # which fails too: the program never ran, so running it once more is safe. A `reg import` has also
-            # been seen to end with 1 having said nothing, which reg never does when it fails; a command that
-            # can be run twice (silent_failure_retried) is then run once more.
+            # been seen to end with 1 having said nothing, which reg never does when it fails, and a `reg export`
+            # to give nothing and say nothing; a command that can be run twice (silent_failure_retried) that fails
+            # silently is run once more.
             with open(self.log_path, "rb") as log:
                 log.seek(start)
                 output = log.read()
@@ -127,7 +128,8 @@ class Prefix:
             with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.path, delete=False) as out:
                 name = out.name
             try:
-                if self.run(["reg", "export", key, windows_path(name), "/y"], check=False) == 0:
+                if self.run(["reg", "export", key, windows_path(name), "/y"], check=False,
+                            silent_failure_retried=True) == 0:
                     with open(name, "rb") as exported:
                         values.update(regfiles.parse_export(exported.read()))
             finally:
