@@ -22,6 +22,9 @@ RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git)
 # locale definitions that ensure_spanish_locale generates es_ES.UTF-8 from.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
                libxinerama1 libxfixes3 locales)
+# The 32-bit Wine that runs the 32-bit release, the file customers get, on an amd64 system: packages of the i386
+# architecture, which dpkg is told of once.
+[ "$(dpkg --print-architecture 2>/dev/null)" != amd64 ] || WINE_PACKAGES+=(wine32:i386)
 
 ensure_packages() {
     local missing=() package
@@ -29,13 +32,18 @@ ensure_packages() {
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
+    local add_i386=""
+    if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        add_i386="dpkg --add-architecture i386 && "
+    fi
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages; run as root:" >&2
-        echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        echo "  ${add_i386}apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
         exit 1
     fi
     echo "== installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    [ -z "$add_i386" ] || dpkg --add-architecture i386
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
