@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prints benchmark figures for the current build (not a pass/fail test): the i686 release's size and imports,
-# and the time under Wine of 1,000 accounts, half hosted, beside a program that only shows as many boxes.
+# and the time under Wine of 1,000 accounts, half hosted, beside a program that only shows as many boxes, for the
+# 32-bit release (where Wine runs 32-bit programs) and the x86-64 build.
 . "$(dirname "$(readlink -f "$0")")/common.sh"
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 

@@ -22,9 +22,12 @@ RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git)
 # locale definitions that ensure_spanish_locale generates es_ES.UTF-8 from.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
                libxinerama1 libxfixes3 locales)
-# The 32-bit Wine that runs the 32-bit release, the file customers get, on an amd64 system: packages of the i386
-# architecture, which dpkg is told of once.
-[ "$(dpkg --print-architecture 2>/dev/null)" != amd64 ] || WINE_PACKAGES+=(wine32:i386)
+# The 32-bit Wine that runs the 32-bit release, the file customers get, on an amd64 system, with the same X
+# libraries as the 64-bit one: packages of the i386 architecture, which dpkg is told of once.
+if [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+    WINE_PACKAGES+=(wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxcomposite1:i386
+                    libxinerama1:i386 libxfixes3:i386)
+fi
 
 ensure_packages() {
     local missing=() package

@@ -18,7 +18,7 @@ from run_e2e import as_shown, read_log  # noqa: E402
 from scenarios import (CLOSING, FILE_NOT_FOUND, FIRST_STORE, HKLM, IDENTITIES, IDENTITY_STORE,  # noqa: E402
                        MANAGER, OUTLOOK_PATH, PROFILE_ROOTS, QUESTION, SECOND_STORE, account, error, notice,
                        profile_account, profile_store)
-from wine import Prefix  # noqa: E402
+from wine import Prefix, why_no_32_bit  # noqa: E402
 
 # The sample accounts, in the order the program walks them: the account's key and values, what it is, and the
 # boxes the customer sees for it, in order. The demo checks these boxes against the run, so that what it says of
@@ -121,13 +121,23 @@ def show(value):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True, help="the win64 build directory")
+    parser.add_argument("--release", required=True, help="the 32-bit release, run where Wine runs 32-bit programs")
+    parser.add_argument("--build", required=True, help="the win64 build directory: the helper, the Wine prefix and "
+                        "the x86-64 executable run where Wine cannot run 32-bit programs")
     parser.add_argument("--out", required=True, help="where the screenshots go")
     args = parser.parse_args()
-    exe = os.path.join(args.build, "VireskaCorreo.exe")
+    # The file customers get, whose registry view is that of 32-bit programs: there HKEY_LOCAL_MACHINE\Software is
+    # Wow6432Node, where a 32-bit Outlook 98/2000 wrote its pointer on 64-bit Windows.
+    exe, view = args.release, "32"
+    if why_no_32_bit():
+        exe, view = os.path.join(args.build, "VireskaCorreo.exe"), "64"
+        print(f"== {why_no_32_bit()}: the x86-64 build runs instead of the 32-bit release customers get")
+    print(f"== running {os.path.relpath(exe)} under Wine, the pointer of Outlook 98/2000 in the {view}-bit view of "
+          "HKEY_LOCAL_MACHINE\\Software" + (" (Wow6432Node)" if view == "32" else ""))
     work = os.path.join(args.build, "e2e")
     if not Prefix.template_ready(os.path.join(work, "template")):
-        print("== creating the Wine prefix the runs start from (once per Wine version, about 15 s)", flush=True)
+        print("== creating the Wine prefix the runs start from (once, and again when Wine or its 32-bit side "
+              "changes: about 15 s)", flush=True)
     Prefix.create_template(os.path.join(work, "template"))
     prefix = Prefix.clone(os.path.join(work, "template"), os.path.join(work, "demo"), LOCALE)
     prefix.helper = os.path.join(args.build, "tests", "e2e", "box_answerer.exe")
@@ -137,7 +147,7 @@ def main():
     os.makedirs(shots)
 
     with prefix:
-        prefix.import_registry(regfiles.regfile(SAMPLE))
+        prefix.import_registry(regfiles.regfile(SAMPLE), views=(view,))
         before = prefix.export_registry()
         log = os.path.join(prefix.path, "boxes.log")
         status = prefix.run_answering(exe, "yes", log, shots=shots, describe=(FILE_NOT_FOUND,))

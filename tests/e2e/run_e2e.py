@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-# The end-to-end driver: runs VireskaCorreo.exe under 64-bit Wine on the registry of each scenario, with the
-# helper answering its boxes, and compares the boxes shown and every value changed with what must happen.
+# The end-to-end driver: runs VireskaCorreo.exe, the 32-bit release or the x86-64 build, under Wine on the registry
+# of each scenario, with the helper answering its boxes, and compares the boxes shown and every value changed with
+# what must happen.
 # Run it under an X display (xvfb-run -a). Exit code 0 if all pass, 1 on a failure, 77 when skipped.
 import argparse
 import os
@@ -10,35 +11,43 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import regfiles  # noqa: E402
 import scenarios  # noqa: E402
-from wine import Prefix  # noqa: E402
+from wine import Prefix, why_no_32_bit  # noqa: E402
 
 SKIPPED = 77
-PLANTED_DLL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "planted_uxtheme.c")
+MARKER_DLL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "marker_dll.c")
 # A copy of the program that cannot find SetDefaultDllDirectories, as on Windows XP, or Vista and 7 without
 # KB2533623: the name it asks KERNEL32 for, changed.
 OLDER_WINDOWS = (b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0")
 
 
 def downloads_folder(prefix, exe, older_windows, i686, problems):
-    """The program copied into a Downloads folder of the prefix, beside a uxtheme.dll built from PLANTED_DLL
-    for its machine, which Wine is told to prefer to its own. Returns the program's path and the file that the
-    planted DLL writes if it is ever loaded."""
+    """The program copied into a Downloads folder of the prefix, beside a uxtheme.dll built from MARKER_DLL for
+    its machine, which Wine is told to prefer to its own. On older Windows, the system directory's dwmapi.dll is
+    such a marker too, preferred to Wine's own, which under Wine nothing but the program's preloading loads.
+    Returns the program's path and {marker file: whether each run must write it}."""
+    def marker_dll(path):
+        compiler = ("i686" if i686 else "x86_64") + "-w64-mingw32-gcc"
+        subprocess.run([compiler, "-shared", "-s", "-Wall", "-Wextra", "-Werror", "-o", path, MARKER_DLL], check=True)
+        return path + ".ran"
+
     folder = os.path.join(prefix.path, "Descargas")
     os.makedirs(folder)
-    compiler = ("i686" if i686 else "x86_64") + "-w64-mingw32-gcc"
-    subprocess.run([compiler, "-shared", "-s", "-Wall", "-Wextra", "-Werror", "-o",
-                    os.path.join(folder, "uxtheme.dll"), PLANTED_DLL], check=True)
+    markers = {marker_dll(os.path.join(folder, "uxtheme.dll")): False}
+    prefix.env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
     with open(exe, "rb") as original:
         data = original.read()
     if older_windows:
         if data.count(OLDER_WINDOWS[0]) != 1:
             problems.append("the program does not ask for SetDefaultDllDirectories by name, once")
         data = data.replace(*OLDER_WINDOWS)
+        system = os.path.join(prefix.path, "drive_c", "windows", "syswow64" if i686 else "system32", "dwmapi.dll")
+        os.unlink(system)  # a hard link to the template's copy
+        markers[marker_dll(system)] = True
+        prefix.env["WINEDLLOVERRIDES"] += ";dwmapi=n,b"
     program = os.path.join(folder, "VireskaCorreo.exe")
     with open(program, "wb") as copy:
         copy.write(data)
-    prefix.env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
-    return program, os.path.join(folder, "uxtheme.dll.ran")
+    return program, markers
 
 
 def read_log(path):
@@ -90,12 +99,12 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
     prefix.helper = helper
     codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
     registry = scenario.registry()
-    marker = None
+    markers = {}
     if scenario.downloads:
-        exe, marker = downloads_folder(prefix, exe, scenario.downloads == "older windows", i686, problems)
+        exe, markers = downloads_folder(prefix, exe, scenario.downloads == "older windows", i686, problems)
     with prefix:
         if registry:
-            prefix.import_registry(regfiles.regfile(registry), also_32_bit_view=i686)
+            prefix.import_registry(regfiles.regfile(registry), views=("64", "32") if i686 else ("64",))
         unterminated = {(key.split("\\", 1)[1], name): value for key, values in registry.items()
                         for name, value in values.items() if isinstance(value, regfiles.Unterminated)}
         prefix.store_unterminated(unterminated)
@@ -111,15 +120,22 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
         for number, (answer, expected_boxes, expected_changes) in enumerate(scenario.expected_runs(), 1):
             run = f"run {number} ({answer})"
             log = os.path.join(prefix.path, f"boxes-{number}.log")
+            for marker in markers:
+                if os.path.exists(marker):
+                    os.unlink(marker)
             status = prefix.run_answering(exe, answer, log, describe=codes)
             descriptions, boxes, exit_code, _ = read_log(log)
             if status != 0 or exit_code != 0:
                 problems.append(f"{run}: helper status {status}, program exit code {exit_code}")
-            if marker and os.path.exists(marker):
-                with open(marker, encoding="utf-16-le") as ran:
-                    hosts = ran.read().split()
-                problems.append(f"{run}: the planted uxtheme.dll was loaded {len(hosts)} times, into "
-                                f"{sorted(set(hosts))}")
+            for marker, wanted in markers.items():
+                hosts = open(marker, encoding="utf-16-le").read().splitlines() if os.path.exists(marker) else []
+                dll = os.path.basename(marker)[:-len(".ran")]
+                if wanted and os.path.basename(exe) not in [host.split("\\")[-1] for host in hosts]:
+                    problems.append(f"{run}: the system's {dll} was not preloaded by the program (loaded into "
+                                    f"{sorted(set(hosts))})")
+                elif hosts and not wanted:
+                    problems.append(f"{run}: the planted {dll} was loaded {len(hosts)} times, into "
+                                    f"{sorted(set(hosts))}")
             # An error box's body is the system's description of its code: the scenario's own text of it, or
             # what the helper was told by the system.
             descriptions.update(scenario.descriptions)
@@ -140,18 +156,6 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
                                     f"became {short(after.get(key))}, want {short(expected_changes.get(key))}")
             before = after
     return problems
-
-
-def i686_wine_works(template, work):
-    """Whether this machine's Wine runs 32-bit Windows programs: Wine's own 32-bit hostname.exe must run."""
-    if not os.path.exists("/usr/lib/wine/wine"):
-        return False
-    prefix = Prefix.clone(template, os.path.join(work, "probe-32-bit"))
-    with prefix:
-        try:
-            return prefix.run([r"C:\windows\syswow64\hostname.exe"], timeout=60, check=False) == 0
-        except subprocess.TimeoutExpired:
-            return False
 
 
 def main():
@@ -176,10 +180,12 @@ def main():
     if args.scenario and len(chosen) != len(args.scenario):
         print(f"unknown scenario among {args.scenario}", file=sys.stderr)
         return 1
-    if args.i686 and not i686_wine_works(args.template, args.work):
-        print("SKIPPED: this machine's Wine cannot run 32-bit Windows programs; the i686 release is checked "
-              "statically only")
+    if args.i686 and why_no_32_bit():
+        print(f"SKIPPED: {why_no_32_bit()}; the 32-bit release is checked statically only")
         return SKIPPED
+    if not os.path.isfile(args.exe):
+        print(f"no program at {args.exe}", file=sys.stderr)
+        return 1
     failed = 0
     for scenario in chosen:
         problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper, args.i686)

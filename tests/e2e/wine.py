@@ -8,6 +8,7 @@ import tempfile
 import regfiles
 
 WINE = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"  # the loader of 32-bit programs, itself a 32-bit program (package wine32:i386)
 WINESERVER = "/usr/lib/wine/wineserver"
 TEMPLATE_STAMP = "vireska-template"
 # The keys every account store and the pointer to the second store live under, in the tests and the demo.
@@ -26,6 +27,26 @@ def windows_path(path):
 
 def wine_version():
     return subprocess.run([WINE, "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def why_no_32_bit():
+    """Why this machine's Wine cannot run 32-bit Windows programs, or None where it can: its 32-bit loader must
+    start, which needs both the package and a kernel that runs 32-bit programs."""
+    if not os.path.exists(WINE32):
+        return f"there is no 32-bit Wine ({WINE32}; package wine32:i386, which tools/test.sh installs as root)"
+    try:
+        result = subprocess.run([WINE32, "--version"], capture_output=True, text=True, timeout=60)
+    except OSError as error:
+        return f"this machine cannot run 32-bit programs ({WINE32}: {error.strerror})"
+    if result.returncode != 0:
+        return f"the 32-bit Wine does not start ({WINE32} --version: exit code {result.returncode})"
+    return None
+
+
+def template_stamp():
+    """What a template prefix is made for: Wine's version and whether it runs 32-bit programs (a prefix made
+    without a 32-bit Wine has no 32-bit side, and must be made again once one is installed)."""
+    return f"{wine_version()}\n32-bit programs: {why_no_32_bit() or 'run'}\n"
 
 
 class Prefix:
@@ -81,16 +102,15 @@ class Prefix:
     def __exit__(self, *exc):
         self.stop()
 
-    def import_registry(self, text, also_32_bit_view=False):
+    def import_registry(self, text, views=("64",)):
         """Imports a registry file made of the given version 5 text (UTF-16 with its byte order mark, CRLF line
-        ends); also into the view of 32-bit programs, for which HKEY_LOCAL_MACHINE\\Software is redirected to
-        Wow6432Node."""
+        ends) into each of the given views: "64", that of 64-bit programs, and "32", that of 32-bit programs, for
+        which HKEY_LOCAL_MACHINE\\Software is redirected to Wow6432Node."""
         with tempfile.NamedTemporaryFile("wb", suffix=".reg", dir=self.path, delete=False) as reg:
             reg.write(text.replace("\n", "\r\n").encode("utf-16"))
         try:
-            self.run(["reg", "import", windows_path(reg.name)], silent_failure_retried=True)
-            if also_32_bit_view:
-                self.run(["reg", "import", windows_path(reg.name), "/reg:32"], silent_failure_retried=True)
+            for view in views:
+                self.run(["reg", "import", windows_path(reg.name), "/reg:" + view], silent_failure_retried=True)
         finally:
             os.unlink(reg.name)
 
@@ -147,9 +167,9 @@ class Prefix:
 
     @staticmethod
     def template_ready(path):
-        """Whether create_template has made the template at path for this Wine version."""
+        """Whether create_template has made the template at path for this Wine and what it can run."""
         stamp = os.path.join(path, TEMPLATE_STAMP)
-        return os.path.exists(stamp) and open(stamp).read() == wine_version()
+        return os.path.exists(stamp) and open(stamp).read() == template_stamp()
 
     @staticmethod
     def create_template(path):
@@ -169,7 +189,7 @@ class Prefix:
         if os.path.exists(marlett):
             shutil.copy(marlett, os.path.join(path, "drive_c", "windows", "Fonts"))
         with open(stamp, "w") as out:
-            out.write(wine_version())
+            out.write(template_stamp())
 
     @staticmethod
     def clone(template, path, locale="C.UTF-8"):

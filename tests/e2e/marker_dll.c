@@ -1,5 +1,6 @@
-/* A DLL planted beside the program as uxtheme.dll, as one left in a Downloads folder would lie: loaded into a
-   process, it appends that process's path to a marker file beside itself, "uxtheme.dll.ran". */
+/* A marker DLL: loaded into a process, it appends that process's path to a file beside itself named like it
+   with ".ran" added. Planted beside the program as uxtheme.dll, as one left in a Downloads folder would lie, it
+   must never be loaded; put in the system directory as dwmapi.dll, it must be, by the program's preloading. */
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved)
