@@ -16,8 +16,11 @@ cd "$(dirname "$(readlink -f "$0")")/.."
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3 python3-pefile)
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# Signing and checking a release: Authenticode with osslsigncode, certificates with openssl.
-RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git)
+# Signing and checking a release: Authenticode with osslsigncode, certificates and time-stamp requests with openssl,
+# the key on a token or HSM through PKCS#11 (OpenSC's pkcs11-tool, the PKCS#11 engine of OpenSSL), curl to ask
+# the time-stamp authority; and, for the release's test only, a software token.
+RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git opensc libengine-pkcs11-openssl curl)
+RELEASE_TEST_PACKAGES=(softhsm2)
 # 64-bit Wine in a virtual X server, with the fonts and X libraries its message boxes are drawn with, and the
 # locale definitions that ensure_spanish_locale generates es_ES.UTF-8 from.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1

@@ -21,7 +21,8 @@ for preset in "${presets[@]}"; do
     esac
 done
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" \
+                "${RELEASE_TEST_PACKAGES[@]}"
 ensure_spanish_locale
 
 results=$(mktemp -d)

@@ -1,24 +1,32 @@
 #!/usr/bin/python3
 """Test of tools/release.sh in a clone of the current commit: it refuses bad input with a clear message and
-leaves dist/ as it was; it writes an unsigned release that says so; and, with a code-signing certificate of a
-throwaway certificate authority made here, a signed release that verifies against that authority, whose copy
-with one byte of code changed is refused, and that the static check still passes.
+leaves dist/ as it was; it writes an unsigned release that says so; and, with certificates of a throwaway
+certificate authority made here, a key on a software token (SoftHSM) and a time-stamp authority on 127.0.0.1,
+releases signed through the token and from a .pfx that verify with their time stamps against that authority,
+a copy with one byte of code changed that is refused, and files that the static check still passes.
 
   release_test.py --source DIR --work DIR
 """
 import argparse
+import http.server
 import os
+import pty
 import shutil
 import subprocess
 import sys
+import tempfile
+import threading
 
 import pefile
 
 SUBJECT_CA, SUBJECT_SIGNER = "/CN=Vireska Test CA", "/O=Vireska/CN=Vireska Test Signer"
+TOKEN_LIBRARY = "/usr/lib/softhsm/libsofthsm2.so"
+PIN, WRONG_PIN = "Vk7q-2931", "0000-0000"
+KEY = "pkcs11:token=Vireska;object=codesign"
 
 
-def run(args, cwd=None, **kwargs):
-    return subprocess.run(args, cwd=cwd, capture_output=True, text=True, **kwargs)
+def run(args, cwd=None, text=True, **kwargs):
+    return subprocess.run(args, cwd=cwd, capture_output=True, text=text, **kwargs)
 
 
 def make_certificates(work):
@@ -26,15 +34,15 @@ def make_certificates(work):
     and the code-signing certificate again without its key. Returns {name: path}."""
     f = {name: os.path.join(work, name) for name in
          ("ca.key", "ca.pem", "signer.key", "signer.pem", "tls.pem", "password", "wrong-password", "signer.pfx",
-          "tls.pfx", "nokey.pfx", "codesign.ext", "tls.ext")}
-    with open(f["password"], "w") as out:
-        out.write("contraseña de prueba\n")
-    with open(f["wrong-password"], "w") as out:
-        out.write("otra\n")
-    with open(f["codesign.ext"], "w") as out:
-        out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    with open(f["tls.ext"], "w") as out:
-        out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n")
+          "tls.pfx", "nokey.pfx", "codesign.ext", "tls.ext", "tsa.ext", "tsa.key", "tsa.pem", "other.key",
+          "other.pem", "signer.p8", "signer.der", "chain.pem", "pin", "wrong-pin")}
+    for name, text in (("password", "contraseña de prueba\n"), ("wrong-password", "otra\n"), ("pin", PIN + "\n"),
+                       ("wrong-pin", WRONG_PIN + "\n")):
+        with open(f[name], "w") as out:
+            out.write(text)
+    for name, usage in (("codesign.ext", "codeSigning"), ("tls.ext", "serverAuth"), ("tsa.ext", "critical,timeStamping")):
+        with open(f[name], "w") as out:
+            out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage)
     commands = [
         ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f["ca.key"], "-out", f["ca.pem"], "-days", "2",
          "-subj", SUBJECT_CA, "-addext", "basicConstraints=critical,CA:TRUE",
@@ -42,19 +50,109 @@ def make_certificates(work):
         ["req", "-newkey", "rsa:2048", "-nodes", "-keyout", f["signer.key"], "-out", f["signer.pem"] + ".csr",
          "-subj", SUBJECT_SIGNER],
     ]
-    for cert, ext in (("signer.pem", "codesign.ext"), ("tls.pem", "tls.ext")):
-        commands.append(["x509", "-req", "-in", f["signer.pem"] + ".csr", "-CA", f["ca.pem"], "-CAkey", f["ca.key"],
+    # The time-stamp authority's certificate, and a code-signing one of another key.
+    for key, subject in (("tsa", "/O=Vireska/CN=Vireska Test TSA"), ("other", "/O=Vireska/CN=Otra clave")):
+        commands.append(["req", "-newkey", "rsa:2048", "-nodes", "-keyout", f[key + ".key"], "-out",
+                         f[key + ".pem"] + ".csr", "-subj", subject])
+    for cert, ext, csr in (("signer.pem", "codesign.ext", "signer"), ("tls.pem", "tls.ext", "signer"),
+                           ("tsa.pem", "tsa.ext", "tsa"), ("other.pem", "codesign.ext", "other")):
+        commands.append(["x509", "-req", "-in", f[csr + ".pem"] + ".csr", "-CA", f["ca.pem"], "-CAkey", f["ca.key"],
                          "-CAcreateserial", "-days", "2", "-extfile", f[ext], "-out", f[cert]])
     for pfx, cert in (("signer.pfx", "signer.pem"), ("tls.pfx", "tls.pem")):
         commands.append(["pkcs12", "-export", "-inkey", f["signer.key"], "-in", f[cert], "-certfile", f["ca.pem"],
                          "-out", f[pfx], "-passout", "file:" + f["password"]])
     commands.append(["pkcs12", "-export", "-nokeys", "-in", f["signer.pem"], "-out", f["nokey.pfx"],
                      "-passout", "file:" + f["password"]])
+    # The signer's key and certificate as the token takes them (PKCS#8 and DER).
+    commands += [["pkcs8", "-topk8", "-nocrypt", "-in", f["signer.key"], "-outform", "DER", "-out", f["signer.p8"]],
+                 ["x509", "-in", f["signer.pem"], "-outform", "DER", "-out", f["signer.der"]]]
     for command in commands:
         result = run(["openssl"] + command)
         if result.returncode:
             sys.exit("openssl %s failed: %s" % (command[0], result.stderr))
+    with open(f["chain.pem"], "w") as out:
+        out.write(open(f["signer.pem"]).read() + open(f["ca.pem"]).read())
     return f
+
+
+def make_token(work, f):
+    """A SoftHSM token "Vireska" of the test's own, holding the signer's key and certificate."""
+    tokens = os.path.join(work, "tokens")
+    os.makedirs(tokens)
+    os.environ["SOFTHSM2_CONF"] = os.path.join(work, "softhsm2.conf")
+    with open(os.environ["SOFTHSM2_CONF"], "w") as out:
+        out.write("directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n" % tokens)
+    commands = [["softhsm2-util", "--init-token", "--free", "--label", "Vireska", "--pin", PIN, "--so-pin", "123456"]]
+    for path, kind in ((f["signer.p8"], "privkey"), (f["signer.der"], "cert")):
+        commands.append(["pkcs11-tool", "--module", TOKEN_LIBRARY, "--token-label", "Vireska", "--login", "--pin", PIN,
+                         "--write-object", path, "--type", kind, "--label", "codesign", "--id", "01"])
+    for command in commands:
+        result = run(command)
+        if result.returncode:
+            sys.exit("%s failed: %s" % (command[0], result.stdout + result.stderr))
+
+
+def start_time_stamp_authority(work, f):
+    """An RFC 3161 authority on 127.0.0.1 (openssl ts -reply); returns its server and URL. A path beginning
+    /refuse refuses every request, /flaky answers its first request only."""
+    config = os.path.join(work, "tsa.cnf")
+    with open(config, "w") as out:
+        out.write("[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = %s\nsigner_cert = %s\ncerts = %s\n"
+                  "signer_key = %s\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                  "accuracy = secs:1\ness_cert_id_alg = sha256\n"
+                  % (os.path.join(work, "tsa.serial"), f["tsa.pem"], f["ca.pem"], f["tsa.key"]))
+    with open(os.path.join(work, "tsa.serial"), "w") as out:
+        out.write("01\n")
+    asked = set()
+
+    class Authority(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = self.rfile.read(int(self.headers["Content-Length"]))
+            first = self.path not in asked
+            asked.add(self.path)
+            if self.path.startswith("/refuse") or (self.path.startswith("/flaky") and not first):
+                self.send_response(503)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            with tempfile.NamedTemporaryFile(dir=work) as request:
+                request.write(query)
+                request.flush()
+                reply = run(["openssl", "ts", "-reply", "-config", config, "-queryfile", request.name, "-out",
+                             "/dev/stdout"], text=False).stdout
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Authority)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, "http://127.0.0.1:%d" % server.server_address[1]
+
+
+def typed_pin(command, cwd):
+    """Runs command on a terminal, typing PIN once it asks; returns its exit code and what the terminal showed."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.execvp(command[0], command)
+    shown, typed = b"", False
+    while True:
+        try:
+            chunk = os.read(terminal, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        shown += chunk
+        if not typed and shown.rstrip().endswith(b"PIN of the token:"):
+            os.write(terminal, PIN.encode() + b"\n")
+            typed = True
+    return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), shown.decode(errors="replace")
 
 
 def dist_state(repo):
@@ -73,22 +171,34 @@ def main():
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     f = make_certificates(args.work)
+    make_token(args.work, f)
+    authority, tsa = start_time_stamp_authority(args.work, f)
     repo = os.path.join(args.work, "clone")
     run(["git", "clone", "-q", args.source, repo], check=True)
     release = os.path.join(repo, "tools", "release.sh")
     exe = os.path.join(repo, "dist", "VireskaCorreo-1.0.0.1.exe")
-    failures = []
+    # The tools the script runs record their arguments, where no PIN may ever appear.
+    shims, arguments = os.path.join(args.work, "shims"), os.path.join(args.work, "arguments.log")
+    os.makedirs(shims)
+    for tool in ("openssl", "osslsigncode", "pkcs11-tool", "curl"):
+        with open(os.path.join(shims, tool), "w") as out:
+            out.write("#!/bin/sh\nprintf '%%s\\n' \"$*\" >>%s\nexec %s \"$@\"\n" % (arguments, shutil.which(tool)))
+        os.chmod(os.path.join(shims, tool), 0o755)
+    os.environ["PATH"] = shims + os.pathsep + os.environ["PATH"]
+    failures, outputs = [], []
 
     def refused(label, options, words, change=None):
-        """Runs the release with options that must be refused; dist/ must stay as it was."""
+        """Runs the release with options that must be refused, saying all the words; dist/ must stay as it was."""
         before = dist_state(repo)
         if change:
             with open(os.path.join(repo, change), "a") as out:
                 out.write("\n")
         result = run([release] + options, cwd=repo)
+        outputs.append(result.stdout + result.stderr)
         if change:
             run(["git", "checkout", "-q", change], cwd=repo)
-        if result.returncode != 1 or words not in result.stderr:
+        words = (words,) if isinstance(words, str) else words
+        if result.returncode != 1 or not all(w in result.stderr for w in words):
             failures.append("%s: exit %d, want 1 and %r; stderr: %s" % (label, result.returncode, words,
                                                                       result.stderr.strip()))
         elif dist_state(repo) != before:
@@ -96,48 +206,104 @@ def main():
         else:
             print("refused, %s: %s" % (label, result.stderr.strip().splitlines()[-1]))
 
-    signing = ["--sign", f["signer.pfx"], "--password-file", f["password"], "--ca-file", f["ca.pem"]]
-    refused("uncommitted change", [], "uncommitted changes", change="README.md")
-    refused("missing certificate", ["--sign", os.path.join(args.work, "missing.pfx")], "no certificate")
-    refused("wrong password", ["--sign", f["signer.pfx"], "--password-file", f["wrong-password"]], "wrong password")
-    refused("no private key", ["--sign", f["nokey.pfx"], "--password-file", f["password"]], "no private key")
-    refused("not for code signing", ["--sign", f["tls.pfx"], "--password-file", f["password"]], "not a code-signing")
-    # A key or its password inside the checkout, even where git ignores it, as *.pfx is.
-    for name in ("signer.pfx", "password"):
-        inside = os.path.join(repo, "build", "claves", name)
-        os.makedirs(os.path.dirname(inside), exist_ok=True)
-        shutil.copy(f[name], inside)
-        refused(name + " inside the checkout", [o if o != f[name] else inside for o in signing],
-                "claves/%s lies inside the checkout" % name)
-    shutil.copy(f["signer.pfx"], os.path.join(repo, "signer.pfx"))
-    run(["git", "add", "-f", "signer.pfx"], cwd=repo)
-    refused("certificate taken by git", [], "never commit it")
-    run(["git", "rm", "-q", "--cached", "signer.pfx"], cwd=repo)
-    os.unlink(os.path.join(repo, "signer.pfx"))
+    def verified(label, stamped):
+        """The release just made verifies against the test CA, time-stamped or not as asked."""
+        verify = run(["osslsigncode", "verify", "-CAfile", f["ca.pem"], "-TSA-CAfile", f["ca.pem"], "-in", exe])
+        print("osslsigncode verify, %s:\n%s" % (label, "\n".join(
+            line for line in verify.stdout.splitlines() if line.strip().startswith(
+                ("Subject:", "Timestamp time:", "Timestamp Server", "Signature verification:")))))
+        if verify.returncode or "Signature verification: ok" not in verify.stdout or \
+                ("Timestamp Server Signature verification: ok" in verify.stdout) != stamped:
+            failures.append("%s: the release does not verify %s a time stamp: %s" % (
+                label, "with" if stamped else "without", verify.stdout + verify.stderr))
 
+    def signed(label, result, words, stamped):
+        outputs.append(result.stdout + result.stderr)
+        print(result.stdout)
+        if result.returncode or not all(w in result.stdout for w in words):
+            failures.append("%s: exit %d, want 0 and %r; output: %s" % (label, result.returncode, words,
+                                                                      result.stdout + result.stderr))
+        else:
+            verified(label, stamped)
+
+    # An unsigned release first, so that each refusal below must leave its dist/ as it was.
     unsigned = run([release], cwd=repo)
     if unsigned.returncode or "NOT SIGNED" not in unsigned.stdout:
         failures.append("unsigned release: exit %d, output: %s" % (unsigned.returncode, unsigned.stdout + unsigned.stderr))
-    refused("signing failure", signing + ["--timestamp", "http://127.0.0.1:9/"], "signing failed")
     unsigned_size = os.path.getsize(exe) if os.path.exists(exe) else 0
+    pfx = ["--sign", f["signer.pfx"], "--password-file", f["password"]]
+    token = ["--pkcs11-module", TOKEN_LIBRARY, "--key", KEY, "--cert", f["chain.pem"], "--pin-file", f["pin"]]
+    refused("uncommitted change", [], "uncommitted changes", change="README.md")
+    refused("missing certificate", ["--sign", os.path.join(args.work, "missing.pfx"), "--no-timestamp"],
+            "no certificate")
+    for label, options, words in (
+            ("wrong password", ["--sign", f["signer.pfx"], "--password-file", f["wrong-password"]], "wrong password"),
+            ("no private key", ["--sign", f["nokey.pfx"], "--password-file", f["password"]], "no private key"),
+            ("not for code signing", ["--sign", f["tls.pfx"], "--password-file", f["password"]], "not a code-signing"),
+            ("wrong PIN", token[:-1] + [f["wrong-pin"]], "wrong PIN"),
+            ("certificate of another key", [f["other.pem"] if o == f["chain.pem"] else o for o in token],
+             "is not that of the key")):
+        refused(label, options + ["--no-timestamp"], words)
+    refused("neither --timestamp nor --no-timestamp", pfx, ("give --timestamp URL", "--no-timestamp to sign"))
+    refused("no time-stamp authority answers", token + ["--timestamp", "http://127.0.0.1:9/", "--timestamp",
+                                                        tsa + "/refuse"], "no time-stamp authority answers")
+    # A key, its password or the PIN inside the checkout, even where git ignores it, as *.pfx is; also when named
+    # through a symbolic link outside the checkout.
+    for name, options in (("signer.pfx", pfx), ("password", pfx), ("pin", token)):
+        inside = os.path.join(repo, "build", "claves", name)
+        os.makedirs(os.path.dirname(inside), exist_ok=True)
+        shutil.copy(f[name], inside)
+        refused(name + " inside the checkout", [inside if o == f[name] else o for o in options] + ["--no-timestamp"],
+                "claves/%s lies inside the checkout" % name)
+    link = os.path.join(args.work, "enlace.pfx")
+    os.symlink(os.path.join(repo, "build", "claves", "signer.pfx"), link)
+    refused("certificate inside the checkout named through a link outside it",
+            [link if o == f["signer.pfx"] else o for o in pfx] + ["--no-timestamp"], "enlace.pfx lies inside the checkout")
+    # A folder beside the checkout whose name begins with the checkout's is not inside it.
+    beside = os.path.join(repo + "-claves", "signer.pfx")
+    os.makedirs(os.path.dirname(beside))
+    shutil.copy(f["signer.pfx"], beside)
+    refused("certificate in a folder beside the checkout, with a wrong password",
+            ["--sign", beside, "--password-file", f["wrong-password"], "--no-timestamp"], "wrong password")
+    shutil.copy(f["signer.pfx"], os.path.join(repo, "FIRMA.P12"))
+    run(["git", "add", "-f", "FIRMA.P12"], cwd=repo)
+    refused("certificate taken by git", [], "never commit it")
+    run(["git", "rm", "-q", "--cached", "FIRMA.P12"], cwd=repo)
+    os.unlink(os.path.join(repo, "FIRMA.P12"))
 
-    # The signed release is made from another directory, through a symbolic link, with the files named relative
+    # An authority that answers when asked before the build, and not when signing.
+    refused("signing failure", pfx + ["--timestamp", tsa + "/flaky-pfx"], "signing failed")
+
+    # Through the token, time-stamped: the certificate and its chain from a file; then the certificate from the
+    # token, the first of two authorities failing when signing, so that the second stamps it; then with the PIN
+    # typed at the prompt, which must not echo it, and no time stamp, which must say when the signature ends.
+    stamp = ("signed by " + SUBJECT_SIGNER, "time-stamped by ", "(%s) at " % tsa)
+    signed("token, certificate from a file", run([release] + token + ["--timestamp", tsa, "--ca-file", f["ca.pem"]],
+                                                 cwd=repo), stamp, True)
+    from_token = [KEY + ";type=cert" if o == f["chain.pem"] else o for o in token]
+    signed("token, certificate from the token", run(
+        [release] + from_token + ["--timestamp", tsa + "/flaky-token", "--timestamp", tsa, "--ca-file", f["ca.pem"]],
+        cwd=repo), stamp, True)
+    end = run(["openssl", "x509", "-in", f["signer.pem"], "-noout", "-enddate"]).stdout.strip().split("=")[1]
+    status, shown = typed_pin([release] + token[:-2] + ["--no-timestamp", "--ca-file", f["ca.pem"]], repo)
+    signed("PIN typed, no time stamp", subprocess.CompletedProcess([], status, shown, ""),
+           ("PIN of the token:", "NOT time-stamped: the signature stops verifying on " + end), False)
+    leaks = [o for o in outputs + [open(arguments).read()] if PIN in o]
+    if leaks:
+        failures.append("the PIN appears in an output or on a command line: %s" % leaks[0])
+
+    # The .pfx release is made from another directory, through a symbolic link, with the files named relative
     # to that directory: the script must find its checkout and the files all the same.
     link = os.path.join(args.work, "release-link.sh")
     os.symlink(release, link)
-    relative = [os.path.relpath(o, args.work) if os.path.isabs(o) else o for o in signing]
-    signed = run([link] + relative, cwd=args.work)
-    print(signed.stdout)
-    if signed.returncode or "signed by " not in signed.stdout or "Vireska Test Signer" not in signed.stdout:
-        failures.append("signed release: exit %d, output: %s" % (signed.returncode, signed.stdout + signed.stderr))
-    else:
+    relative = [os.path.relpath(o, args.work) if os.path.isabs(o) else o for o in pfx]
+    signed("from a .pfx", run([link] + relative + ["--timestamp", tsa, "--ca-file", os.path.relpath(f["ca.pem"], args.work)],
+                              cwd=args.work), stamp, True)
+    authority.shutdown()
+    if os.path.exists(exe):
         sums = run(["sha256sum", "-c", "SHA256SUMS"], cwd=os.path.join(repo, "dist"))
-        verify = run(["osslsigncode", "verify", "-CAfile", f["ca.pem"], "-in", exe])
-        print("osslsigncode verify:\n" + verify.stdout)
         if sums.returncode:
             failures.append("sha256sum -c refuses dist/SHA256SUMS: " + sums.stdout)
-        if verify.returncode or "Signature verification: ok" not in verify.stdout:
-            failures.append("the signed release does not verify against the test CA")
         # One byte of code changed: the signature must no longer match.
         data = bytearray(open(exe, "rb").read())
         text = next(s for s in pefile.PE(data=bytes(data)).sections if s.Name.rstrip(b"\0") == b".text")
