@@ -50,7 +50,8 @@ ensure_packages() {
     echo "== installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     [ -z "$add_i386" ] || dpkg --add-architecture i386
-    apt-get update -qq
+    # A mirror caught syncing fails the update of one list; the lists at hand may still serve.
+    apt-get update -qq || echo "== apt-get update failed (above); installing from the package lists at hand"
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
