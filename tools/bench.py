@@ -71,8 +71,9 @@ def main():
     helper = os.path.join(args.win64, "tests", "e2e", "box_answerer.exe")
     # The 32-bit release, the file customers get, and the x86-64 build, each beside a baseline for its machine.
     pairs = [("the 32-bit release", args.win32, ("64", "32")), ("the x86-64 build", args.win64, ("64",))]
-    if why_no_32_bit():
-        print(f"\n== the 32-bit release is not timed: {why_no_32_bit()}")
+    reason = why_no_32_bit()
+    if reason:
+        print(f"\n== the 32-bit release is not timed: {reason}")
         pairs = pairs[1:]
 
     def spread(times):

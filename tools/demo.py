@@ -129,9 +129,10 @@ def main():
     # The file customers get, whose registry view is that of 32-bit programs: there HKEY_LOCAL_MACHINE\Software is
     # Wow6432Node, where a 32-bit Outlook 98/2000 wrote its pointer on 64-bit Windows.
     exe, view = args.release, "32"
-    if why_no_32_bit():
+    reason = why_no_32_bit()
+    if reason:
         exe, view = os.path.join(args.build, "VireskaCorreo.exe"), "64"
-        print(f"== {why_no_32_bit()}: the x86-64 build runs instead of the 32-bit release customers get")
+        print(f"== {reason}: the x86-64 build runs instead of the 32-bit release customers get")
     print(f"== running {os.path.relpath(exe)} under Wine, the pointer of Outlook 98/2000 in the {view}-bit view of "
           "HKEY_LOCAL_MACHINE\\Software" + (" (Wow6432Node)" if view == "32" else ""))
     work = os.path.join(args.build, "e2e")

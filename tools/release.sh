@@ -174,8 +174,10 @@ elif [ -n "$module" ]; then
     # The certificate, from its file or read from the token, is fit to sign with.
     if [[ $cert == pkcs11:* ]]; then
         read_cert=(pkcs11-tool --module "$module" --read-object --type cert)
-        [ -z "$(uri_attribute token "$cert")" ] || read_cert+=(--token-label "$(uri_attribute token "$cert")")
-        [ -z "$(uri_attribute object "$cert")" ] || read_cert+=(--label "$(uri_attribute object "$cert")")
+        label=$(uri_attribute token "$cert")
+        [ -z "$label" ] || read_cert+=(--token-label "$label")
+        label=$(uri_attribute object "$cert")
+        [ -z "$label" ] || read_cert+=(--label "$label")
         id=$(uri_attribute id "$cert" | od -An -tx1 | tr -d ' \n')
         [ -z "$id" ] || read_cert+=(--id "$id")
         "${read_cert[@]}" 2>"$scratch/read-cert.log" | openssl x509 -inform DER -out "$scratch/cert.pem" 2>/dev/null ||

@@ -180,8 +180,9 @@ def main():
     if args.scenario and len(chosen) != len(args.scenario):
         print(f"unknown scenario among {args.scenario}", file=sys.stderr)
         return 1
-    if args.i686 and why_no_32_bit():
-        print(f"SKIPPED: {why_no_32_bit()}; the 32-bit release is checked statically only")
+    reason = args.i686 and why_no_32_bit()
+    if reason:
+        print(f"SKIPPED: {reason}; the 32-bit release is checked statically only")
         return SKIPPED
     if not os.path.isfile(args.exe):
         print(f"no program at {args.exe}", file=sys.stderr)
