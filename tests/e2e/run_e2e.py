@@ -11,7 +11,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import regfiles  # noqa: E402
 import scenarios  # noqa: E402
-from wine import Prefix, why_no_32_bit  # noqa: E402
+from wine import RETRIED, Prefix, why_no_32_bit  # noqa: E402
 
 SKIPPED = 77
 MARKER_DLL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "marker_dll.c")
@@ -125,8 +125,12 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
                     os.unlink(marker)
             status = prefix.run_answering(exe, answer, log, describe=codes)
             descriptions, boxes, exit_code, _ = read_log(log)
+            if RETRIED in prefix.last_output:
+                print(f"note  {scenario.name}, {run}: the helper was started again; Wine first said "
+                      f"{short(prefix.last_output.split(RETRIED)[0].strip()[-600:], 640)}")
             if status != 0 or exit_code != 0:
-                problems.append(f"{run}: helper status {status}, program exit code {exit_code}")
+                problems.append(f"{run}: helper status {status}, program exit code {exit_code}; Wine said: "
+                                f"{short(prefix.last_output.strip()[-600:] or 'nothing', 640)}")
             for marker, wanted in markers.items():
                 hosts = open(marker, encoding="utf-16-le").read().splitlines() if os.path.exists(marker) else []
                 dll = os.path.basename(marker)[:-len(".ran")]

@@ -11,6 +11,7 @@ WINE = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"  # the loader of 32-bit programs, itself a 32-bit program (package wine32:i386)
 WINESERVER = "/usr/lib/wine/wineserver"
 TEMPLATE_STAMP = "vireska-template"
+RETRIED = "(Wine did not start the program; starting it again)"  # written to the log when Prefix.run does
 # The keys every account store and the pointer to the second store live under, in the tests and the demo.
 STORE_PARENTS = (r"HKEY_CURRENT_USER\Software\Microsoft\Internet Account Manager",
                  r"HKEY_CURRENT_USER\Software\Microsoft\Office",
@@ -57,10 +58,14 @@ class Prefix:
                         WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko installer
         self.log_path = os.path.join(self.path, "wine-output.log")
         self.helper = None  # box_answerer.exe, for run_answering
+        self.last_output = ""  # Wine's output of the last command run
 
-    def run(self, args, timeout=120, check=True, silent_failure_retried=False):
+    def run(self, args, timeout=120, check=True, silent_failure_retried=False, never_started=None):
+        """Runs a Windows program of the prefix; returns its exit code, and keeps Wine's output of it in
+        last_output. never_started(), where given, tells after a failure that the program did nothing at all."""
         # Wine's own output goes to a file: a wineserver or desktop started by this command would hold an
         # inherited pipe open long after it.
+        first = os.path.getsize(self.log_path) if os.path.exists(self.log_path) else 0
         for attempt in (1, 2):
             start = os.path.getsize(self.log_path) if os.path.exists(self.log_path) else 0
             with open(self.log_path, "ab") as log:
@@ -74,11 +79,15 @@ class Prefix:
             with open(self.log_path, "rb") as log:
                 log.seek(start)
                 output = log.read()
-            never_ran = b"ShellExecuteEx failed" in output or (silent_failure_retried and not output.strip())
+            never_ran = (b"ShellExecuteEx failed" in output or (silent_failure_retried and not output.strip())
+                         or (never_started is not None and never_started()))
             if result.returncode == 0 or attempt == 2 or not never_ran:
                 break
             with open(self.log_path, "ab") as log:
-                log.write(b"(Wine did not start the program; starting it again)\n")
+                log.write(RETRIED.encode() + b"\n")
+        with open(self.log_path, "rb") as log:
+            log.seek(first)
+            self.last_output = log.read().decode("utf-8", "replace")
         if check and result.returncode != 0:
             raise RuntimeError(f"wine {' '.join(args)} failed with {result.returncode}; see {self.log_path}")
         return result.returncode
@@ -157,13 +166,17 @@ class Prefix:
         return values
 
     def run_answering(self, program, answer, log, shots=None, describe=(), timeout=120, program_args=()):
-        """Runs the program under the box-answering helper; returns the helper's exit code."""
+        """Runs the program under the box-answering helper; returns the helper's exit code. The helper writes
+        its log before it starts the program: with no log, neither ran, and the helper is started once more."""
         args = [self.helper, "--answer", answer, "--log", windows_path(log)]
         if shots:
             args += ["--shots", windows_path(shots)]
         for code in describe:
             args += ["--describe", str(code)]
-        return self.run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False)
+        if os.path.exists(log):
+            os.unlink(log)
+        return self.run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False,
+                        never_started=lambda: not os.path.exists(log))
 
     @staticmethod
     def template_ready(path):
