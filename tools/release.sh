@@ -115,13 +115,17 @@ private=$(mktemp -d)
 chmod 755 "$stage"
 trap 'rm -rf "$scratch" "$stage" "$private"' EXIT
 
+# The date a certificate (PEM, the first of the file) ends, as openssl gives it.
+end_date() {
+    openssl x509 -in "$1" -noout -enddate | cut -d= -f2
+}
 # A certificate (PEM, the first of the file) fit to sign with today: meant for code signing, and valid now.
 check_certificate() {
     local pem=$1 name=$2 start
     openssl x509 -in "$pem" -noout -ext extendedKeyUsage 2>/dev/null | grep -q "Code Signing" ||
         fail "$name is not a code-signing certificate (its extended key usage lacks Code Signing)"
     openssl x509 -in "$pem" -noout -checkend 0 >/dev/null ||
-        fail "$name expired on $(openssl x509 -in "$pem" -noout -enddate | cut -d= -f2)"
+        fail "$name expired on $(end_date "$pem")"
     start=$(openssl x509 -in "$pem" -noout -startdate | cut -d= -f2)
     [ "$(date -d "$start" +%s)" -le "$(date +%s)" ] || fail "$name is not valid before $start"
 }
@@ -292,8 +296,8 @@ if [ -n "$signing" ]; then
                      "$scratch/verify.log" | head -n 1)
         stamp="time-stamped by ${stamper:-the authority} ($stamped_by) at $stamped_at"
     else
-        stamp="NOT time-stamped: the signature stops verifying on $(openssl x509 -in "$scratch/cert.pem" -noout \
-               -enddate | cut -d= -f2), when the certificate expires"
+        stamp="NOT time-stamped: the signature stops verifying on $(end_date "$scratch/cert.pem"),"
+        stamp+=" when the certificate expires"
     fi
     /usr/bin/python3 tests/pe/check_pe.py "${pe_args[@]}" "$stage/$name" || fail "the static check refuses the signed file"
     status="signed by $signer (Authenticode, SHA-256), $stamp"

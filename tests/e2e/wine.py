@@ -44,6 +44,11 @@ def why_no_32_bit():
     return None
 
 
+def said_nothing(output):
+    """Whether Wine's output of a failed `reg` command is empty: reg always says why it fails, so it never ran."""
+    return not output.strip()
+
+
 def template_stamp():
     """What a template prefix is made for: Wine's version and whether it runs 32-bit programs (a prefix made
     without a 32-bit Wine has no 32-bit side, and must be made again once one is installed)."""
@@ -60,27 +65,29 @@ class Prefix:
         self.helper = None  # box_answerer.exe, for run_answering
         self.last_output = ""  # Wine's output of the last command run
 
-    def run(self, args, timeout=120, check=True, silent_failure_retried=False, never_started=None):
+    def run(self, args, timeout=120, check=True, never_started=None):
         """Runs a Windows program of the prefix; returns its exit code, and keeps Wine's output of it in
-        last_output. never_started(), where given, tells after a failure that the program did nothing at all."""
+        last_output. never_started(output), where given, tells from Wine's output of a failed attempt, or from
+        what the program leaves behind, that the program did nothing at all: it is then run once more."""
+        def log_end():
+            return os.path.getsize(self.log_path) if os.path.exists(self.log_path) else 0
+
         # Wine's own output goes to a file: a wineserver or desktop started by this command would hold an
         # inherited pipe open long after it.
-        first = os.path.getsize(self.log_path) if os.path.exists(self.log_path) else 0
+        first = log_end()
         for attempt in (1, 2):
-            start = os.path.getsize(self.log_path) if os.path.exists(self.log_path) else 0
+            start = log_end()
             with open(self.log_path, "ab") as log:
                 result = subprocess.run([WINE] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
                                         stderr=log, timeout=timeout)
             # Rarely, in a prefix just cloned, Wine fails to find the program and falls back to ShellExecute,
-            # which fails too: the program never ran, so running it once more is safe. A `reg import` has also
-            # been seen to end with 1 having said nothing, which reg never does when it fails, and a `reg export`
-            # to give nothing and say nothing; a command that can be run twice (silent_failure_retried) that fails
-            # silently is run once more.
+            # which fails too: the program never ran, so running it once more is safe. Other silent failures are
+            # told by the caller (never_started): a `reg import` has been seen to end with 1 having said nothing,
+            # which reg never does when it fails, and a `reg export` to give nothing and say nothing.
             with open(self.log_path, "rb") as log:
                 log.seek(start)
                 output = log.read()
-            never_ran = (b"ShellExecuteEx failed" in output or (silent_failure_retried and not output.strip())
-                         or (never_started is not None and never_started()))
+            never_ran = b"ShellExecuteEx failed" in output or (never_started is not None and never_started(output))
             if result.returncode == 0 or attempt == 2 or not never_ran:
                 break
             with open(self.log_path, "ab") as log:
@@ -119,7 +126,7 @@ class Prefix:
             reg.write(text.replace("\n", "\r\n").encode("utf-16"))
         try:
             for view in views:
-                self.run(["reg", "import", windows_path(reg.name), "/reg:" + view], silent_failure_retried=True)
+                self.run(["reg", "import", windows_path(reg.name), "/reg:" + view], never_started=said_nothing)
         finally:
             os.unlink(reg.name)
 
@@ -158,7 +165,7 @@ class Prefix:
                 name = out.name
             try:
                 if self.run(["reg", "export", key, windows_path(name), "/y"], check=False,
-                            silent_failure_retried=True) == 0:
+                            never_started=said_nothing) == 0:
                     with open(name, "rb") as exported:
                         values.update(regfiles.parse_export(exported.read()))
             finally:
@@ -176,7 +183,7 @@ class Prefix:
         if os.path.exists(log):
             os.unlink(log)
         return self.run(args + ["--", windows_path(program), *program_args], timeout=timeout, check=False,
-                        never_started=lambda: not os.path.exists(log))
+                        never_started=lambda output: not os.path.exists(log))
 
     @staticmethod
     def template_ready(path):
