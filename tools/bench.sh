@@ -6,7 +6,7 @@
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
 for preset in win32 win64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" >/dev/null
+    logged "build/bench-$preset.log" cmake --preset "$preset"
+    logged "build/bench-$preset.log" cmake --build --preset "$preset"
 done
 xvfb-run -a /usr/bin/python3 tools/bench.py --win32 build/win32 --win64 build/win64 "$@"

@@ -4,12 +4,11 @@
 # system and a throwaway registry with sample accounts, answers Yes, and prints the boxes and the values before
 # and after. The screenshots of the boxes go to build/demo/, with those of docs/ among them.
 . "$(dirname "$(readlink -f "$0")")/common.sh"
-ensure_packages "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
-ensure_spanish_locale
+ensure_packages --spanish-locale "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
 echo "== building the 32-bit release, the x86-64 executable and the box-answering helper"
 for preset in win32 win64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" >/dev/null
+    logged "build/demo-$preset.log" cmake --preset "$preset"
+    logged "build/demo-$preset.log" cmake --build --preset "$preset"
 done
 xvfb-run -a python3 tools/demo.py --release build/win32/VireskaCorreo.exe --build build/win64 --out build/demo

@@ -20,8 +20,8 @@ seconds=${1:-600}
 jobs=${2:-1}
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz >/dev/null
+logged build/fuzz-build.log cmake --preset fuzz
+logged build/fuzz-build.log cmake --build --preset fuzz
 
 out=$PWD/build/fuzz
 fuzzer=$out/tests/fuzz/registry_fuzzer

@@ -96,15 +96,20 @@ done
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
-# A release is made of a commit, and of nothing else.
-if [ -n "$(git status --porcelain)" ]; then
+# A release is made of a commit, and of nothing else; git must be able to say which, and that nothing else is here
+# (git refuses a checkout owned by another user, for one).
+changes=$(git status --porcelain 2>&1) || fail "git cannot read the work tree $checkout: $changes"
+if [ -n "$changes" ]; then
     git status --short >&2
     # A certificate file is never to be committed, even one that git was told to take.
-    if git status --porcelain | grep -qiE '\.(pfx|p12)"?$'; then
+    if grep -qiE '\.(pfx|p12)"?$' <<<"$changes"; then
         fail "a certificate file lies in the checkout (above): move it outside the checkout, never commit it"
     fi
     fail "the work tree has uncommitted changes (above): commit or stash them, then run this again"
 fi
+commit=$(git rev-parse HEAD)
+# The PE time stamp: the commit's time, unless SOURCE_DATE_EPOCH says otherwise; the build record names it.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 
 build=build/release
 mkdir -p build
@@ -257,10 +262,10 @@ if [ -n "$signing" ] && [ ${#timestamps[@]} -gt 0 ]; then
     done
 fi
 
-echo "== building the 32-bit release of commit $(git rev-parse --short HEAD) in $build"
+echo "== building the 32-bit release of commit ${commit:0:12} in $build"
 rm -rf "$build"
-cmake --preset win32 -B "$build" >/dev/null
-cmake --build "$build" --target VireskaCorreo >/dev/null
+logged build/release.log cmake --preset win32 -B "$build"
+logged build/release.log cmake --build "$build" --target VireskaCorreo
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 mapfile -t pe_args <"$build/pe_check_args.txt"
 /usr/bin/python3 tests/pe/check_pe.py "${pe_args[@]}" "$build/VireskaCorreo.exe" ||
@@ -305,7 +310,29 @@ else
     cp "$build/VireskaCorreo.exe" "$stage/$name"
     status="NOT SIGNED: Windows will warn of an unknown publisher; sign it (--pkcs11-module with the token, or --sign)"
 fi
-(cd "$stage" && sha256sum "$name" >SHA256SUMS)
+# What the bytes came from: the commit, the time stamp, the system and the versions of the packages that shape
+# them (the compiler, binutils, the mingw-w64 headers and runtime, CMake and Ninja, each found through a file the
+# build used). The same commit built with the same versions gives the same bytes.
+compiler=i686-w64-mingw32-g++
+toolchain_files=("$(command -v "$compiler")" "$("$compiler" -print-prog-name=cc1plus)" "$("$compiler" -print-libgcc-file-name)"
+                 "$("$compiler" -print-prog-name=ld)" "$(command -v i686-w64-mingw32-windres)"
+                 "$("$compiler" -print-file-name=libkernel32.a)" /usr/i686-w64-mingw32/include/windows.h
+                 "$(command -v cmake)" "$(command -v ninja)")
+{
+    echo "# What $name was built from by tools/release.sh: the same commit built with these package versions"
+    echo "# gives the same bytes (unsigned-sha256 is the file's before it was signed)."
+    echo "commit $commit"
+    echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
+    echo "debian $(cat /etc/debian_version) ($(. /etc/os-release && echo "${VERSION_CODENAME:-unknown}")) $(dpkg --print-architecture)"
+    for file in "${toolchain_files[@]}"; do
+        dpkg -S "$(readlink -f "$file")" 2>/dev/null | grep -v '^diversion' | head -n 1 | cut -d: -f1 ||
+            fail "no Debian package holds $file, which the build used"
+    done | sort -u | while read -r package; do
+        echo "package $package $(dpkg-query -W -f='${Version}' "$package")"
+    done
+    echo "unsigned-sha256 $(sha256sum "$build/VireskaCorreo.exe" | cut -d' ' -f1)"
+} >"$stage/BUILDINFO"
+(cd "$stage" && sha256sum "$name" BUILDINFO >SHA256SUMS)
 
 rm -rf dist.previous
 [ ! -e dist ] || mv dist dist.previous
@@ -313,7 +340,7 @@ mv "$stage" dist
 rm -rf dist.previous
 
 echo "== release $version in dist/:"
-for file in "$name" SHA256SUMS; do
+for file in "$name" BUILDINFO SHA256SUMS; do
     printf '  %-28s %6d bytes  SHA-256 %s\n' "$file" "$(stat -c %s "dist/$file")" "$(sha256sum "dist/$file" | cut -d' ' -f1)"
 done
 echo "  $name: $status"

@@ -21,55 +21,29 @@ for preset in "${presets[@]}"; do
     esac
 done
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" \
-                "${RELEASE_TEST_PACKAGES[@]}"
-ensure_spanish_locale
+ensure_packages --spanish-locale "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" \
+                "${RELEASE_PACKAGES[@]}" "${RELEASE_TEST_PACKAGES[@]}"
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
-declare -A built
+runs=() broken=()
 for preset in "${presets[@]}"; do
     echo "== configure and build: $preset"
-    if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; then
-        built[$preset]=1
+    if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
+        broken+=(--broken "$preset")
     fi
 done
 
 # Unit tests on the host, plainly and under AddressSanitizer and UndefinedBehaviorSanitizer; the fuzz target
 # over its seed corpus and a bounded run of new inputs; the static check of each Windows executable in its
 # own build, and the release in the i686 one; the end-to-end runs under Wine in the x86-64 build (and of the
-# i686 release, where this machine's Wine runs 32-bit programs).
-summary=()
-passed=0 failed=0 skipped=0 broken=()
+# i686 release, where this machine's Wine runs 32-bit programs). ctest_results.py reads each run's JUnit file.
 for preset in "${presets[@]}"; do
-    if [ -z "${built[$preset]:-}" ]; then
-        summary+=("$(printf '%-12s did not build (see above)' "$preset")")
-        broken+=("$preset")
-        continue
-    fi
+    [[ " ${broken[*]} " != *" $preset "* ]] || continue
     echo "== tests: $preset"
     start=$SECONDS
     status=0
     ctest --preset "$preset" --output-junit "$results/$preset.xml" || status=$?
-    # One <testcase ...> line per test, whose status is run (passed), fail, notrun (skipped) or disabled.
-    statuses=$(sed -n 's/^\s*<testcase .* status="\([a-z]*\)".*/\1/p' "$results/$preset.xml" 2>/dev/null || true)
-    p=$(grep -cx run <<<"$statuses" || true)
-    f=$(grep -cx fail <<<"$statuses" || true)
-    s=$(grep -cxE 'notrun|disabled' <<<"$statuses" || true)
-    if [ -z "$statuses" ] || { [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; }; then
-        summary+=("$(printf '%-12s no test results, ctest exit code %d (see above)' "$preset" "$status")")
-        broken+=("$preset")
-        continue
-    fi
-    line=$(printf '%-12s %3d passed, %d failed, %d skipped (%d s)' "$preset" "$p" "$f" "$s" $((SECONDS - start)))
-    summary+=("$line")
-    passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+    runs+=("$preset:$results/$preset.xml:$status:$((SECONDS - start))")
 done
-
-echo
-echo "== results"
-printf '%s\n' "${summary[@]}"
-verdict="$passed passed, $failed failed, $skipped skipped"
-[ ${#broken[@]} -eq 0 ] || verdict+="; no results from ${broken[*]}"
-echo "$verdict"
-[ "$failed" -eq 0 ] && [ ${#broken[@]} -eq 0 ]
+python3 tools/ctest_results.py "${runs[@]}" "${broken[@]}"

@@ -5,6 +5,7 @@
 # Run it under an X display (xvfb-run -a). Exit code 0 if all pass, 1 on a failure, 77 when skipped.
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 
@@ -92,7 +93,25 @@ def short(value, limit=90):
     return text if len(text) <= limit else text[:limit] + f"... ({len(text)} chars)"
 
 
-def run_scenario(scenario, template, work, exe, helper, i686=False):
+def control_run(prefix, control, markers, problems):
+    """The planted DLL's positive control: a program without the start-up protection (the benchmark's baseline,
+    for the same machine), run from the same Downloads folder, must load the planted uxtheme.dll; if it does not,
+    Wine never loads a DLL of that name from the program's folder, and the scenario proves nothing."""
+    planted = next(marker for marker, wanted in markers.items() if not wanted)
+    program = os.path.join(os.path.dirname(planted), os.path.basename(control))
+    shutil.copy(control, program)
+    if os.path.exists(planted):
+        os.unlink(planted)
+    log = os.path.join(prefix.path, "boxes-control.log")
+    status = prefix.run_answering(program, "yes", log, program_args=("1",))
+    hosts = open(planted, encoding="utf-16-le").read().splitlines() if os.path.exists(planted) else []
+    if status != 0 or os.path.basename(program) not in [host.split("\\")[-1] for host in hosts]:
+        problems.append(f"control: {os.path.basename(program)}, without the program's protection, did not load the "
+                        f"planted uxtheme.dll from the same folder (helper status {status}, loaded into "
+                        f"{sorted(set(hosts))}), so the scenario cannot show that the program refuses it")
+
+
+def run_scenario(scenario, template, work, exe, helper, i686=False, control=None):
     """Runs one scenario in a fresh clone of the template; returns the list of differences found."""
     problems = []
     prefix = Prefix.clone(template, os.path.join(work, scenario.name), scenario.locale)
@@ -159,6 +178,11 @@ def run_scenario(scenario, template, work, exe, helper, i686=False):
                     problems.append(f"{run}: {key[0]} \"{key[1]}\": was {short(before.get(key))}, "
                                     f"became {short(after.get(key))}, want {short(expected_changes.get(key))}")
             before = after
+        if scenario.downloads:
+            if control:
+                control_run(prefix, control, markers, problems)
+            else:
+                problems.append("no --control program to show that the planted uxtheme.dll is loaded at all")
     return problems
 
 
@@ -170,6 +194,8 @@ def main():
     parser.add_argument("--helper", help="box_answerer.exe")
     parser.add_argument("--scenario", action="append", help="scenario name (default: all)")
     parser.add_argument("--i686", action="store_true", help="the executable is the 32-bit release")
+    parser.add_argument("--control", help="a program of the same machine without the start-up protection, which "
+                                          "must load a planted DLL (boxes_only.exe)")
     parser.add_argument("--list", action="store_true", help="print the scenario names")
     parser.add_argument("--prepare", action="store_true", help="only create the template prefix")
     args = parser.parse_args()
@@ -193,7 +219,7 @@ def main():
         return 1
     failed = 0
     for scenario in chosen:
-        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper, args.i686)
+        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper, args.i686, args.control)
         print(f"{'FAIL' if problems else 'ok'}  {scenario.name}")
         for problem in problems:
             print(f"      {problem}")

@@ -8,6 +8,7 @@ a copy with one byte of code changed that is refused, and files that the static 
   release_test.py --source DIR --work DIR
 """
 import argparse
+import hashlib
 import http.server
 import os
 import pty
@@ -163,6 +164,37 @@ def dist_state(repo):
     return {name: open(os.path.join(dist, name), "rb").read() for name in sorted(os.listdir(dist))}
 
 
+def build_record_faults(repo, dist, listed):
+    """What is wrong with dist/BUILDINFO, the record of what an unsigned release was built from: it must be listed
+    in SHA256SUMS and name the commit, its time, this system's Debian release and, for each kind of package that
+    shapes the bytes, one whose version is the one installed here; and the file's own SHA-256."""
+    if "BUILDINFO" not in listed or not any(name.endswith(".exe") for name in listed):
+        return ["SHA256SUMS lists %s, not the release and BUILDINFO" % listed]
+    record = {}
+    for line in dist["BUILDINFO"].decode().splitlines():
+        if line and not line.startswith("#"):
+            key, _, value = line.partition(" ")
+            record.setdefault(key, []).append(value)
+    commit = run(["git", "log", "-1", "--format=%H %ct"], cwd=repo, check=True).stdout.split()
+    exe = next(name for name in listed if name.endswith(".exe"))
+    wanted = {"commit": [commit[0]], "SOURCE_DATE_EPOCH": [commit[1]],
+              "unsigned-sha256": [hashlib.sha256(dist[exe]).hexdigest()]}
+    faults = ["BUILDINFO says %s %s, not %s" % (key, record.get(key), value)
+              for key, value in wanted.items() if record.get(key) != value]
+    if not record.get("debian", [""])[0].startswith(open("/etc/debian_version").read().strip() + " "):
+        faults.append("BUILDINFO names the system %s" % record.get("debian"))
+    packages = dict(value.split(" ", 1) for value in record.get("package", []))
+    for name, version in packages.items():
+        installed = run(["dpkg-query", "-W", "-f=${Version}", name]).stdout
+        if installed != version:
+            faults.append("BUILDINFO names %s %s; installed is %r" % (name, version, installed))
+    for kind in ("g++-mingw-w64-i686", "gcc-mingw-w64-i686", "binutils-mingw-w64-i686", "mingw-w64-i686-dev",
+                 "mingw-w64-common", "cmake", "ninja-build"):
+        if not any(name == kind or name.startswith(kind + "-") for name in packages):
+            faults.append("BUILDINFO names no package %s: %s" % (kind, sorted(packages)))
+    return ["build record: " + fault for fault in faults]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--source", required=True)
@@ -176,7 +208,6 @@ def main():
     repo = os.path.join(args.work, "clone")
     run(["git", "clone", "-q", args.source, repo], check=True)
     release = os.path.join(repo, "tools", "release.sh")
-    exe = os.path.join(repo, "dist", "VireskaCorreo-1.0.0.1.exe")
     # The tools the script runs record their arguments, where no PIN may ever appear.
     shims, arguments = os.path.join(args.work, "shims"), os.path.join(args.work, "arguments.log")
     os.makedirs(shims)
@@ -226,11 +257,16 @@ def main():
         else:
             verified(label, stamped)
 
-    # An unsigned release first, so that each refusal below must leave its dist/ as it was.
+    # An unsigned release first, so that each refusal below must leave its dist/ as it was. Its file is the one
+    # SHA256SUMS names, and its build record names the commit, its time and the toolchain installed here.
     unsigned = run([release], cwd=repo)
     if unsigned.returncode or "NOT SIGNED" not in unsigned.stdout:
         failures.append("unsigned release: exit %d, output: %s" % (unsigned.returncode, unsigned.stdout + unsigned.stderr))
+    sums = dist_state(repo) or {}
+    listed = [line.split()[-1] for line in sums.get("SHA256SUMS", b"").decode().splitlines()]
+    exe = os.path.join(repo, "dist", next((name for name in listed if name.endswith(".exe")), "none.exe"))
     unsigned_size = os.path.getsize(exe) if os.path.exists(exe) else 0
+    failures += build_record_faults(repo, sums, listed)
     pfx = ["--sign", f["signer.pfx"], "--password-file", f["password"]]
     token = ["--pkcs11-module", TOKEN_LIBRARY, "--key", KEY, "--cert", f["chain.pem"], "--pin-file", f["pin"]]
     refused("uncommitted change", [], "uncommitted changes", change="README.md")
@@ -265,6 +301,14 @@ def main():
     shutil.copy(f["signer.pfx"], beside)
     refused("certificate in a folder beside the checkout, with a wrong password",
             ["--sign", beside, "--password-file", f["wrong-password"], "--no-timestamp"], "wrong password")
+    # A checkout of another user's, which git refuses to read as root: never taken for a clean tree.
+    if os.geteuid() == 0:
+        owner = os.stat(repo)
+        for path in (repo, os.path.join(repo, ".git")):
+            os.chown(path, 65534, 65534)
+        refused("checkout owned by another user", [], ("git cannot read the work tree", "dubious ownership"))
+        for path in (repo, os.path.join(repo, ".git")):
+            os.chown(path, owner.st_uid, owner.st_gid)
     shutil.copy(f["signer.pfx"], os.path.join(repo, "FIRMA.P12"))
     run(["git", "add", "-f", "FIRMA.P12"], cwd=repo)
     refused("certificate taken by git", [], "never commit it")

@@ -60,10 +60,12 @@ def main():
     if first != second:
         failures.append("the two builds differ")
 
-    commit_time = subprocess.run(["git", "-C", args.source, "log", "-1", "--format=%ct"], capture_output=True,
-                                 text=True).stdout.strip()
+    git = subprocess.run(["git", "-C", args.source, "log", "-1", "--format=%ct"], capture_output=True, text=True)
+    commit_time = git.stdout.strip()
     stamp, checksum, computed = header(first)
-    if commit_time and stamp != int(commit_time):
+    if git.returncode or not commit_time.isdigit():
+        failures.append("git gives no commit time for %s: %s" % (args.source, git.stderr.strip()))
+    elif stamp != int(commit_time):
         failures.append("the PE time stamp is %d, not the last commit's time %s" % (stamp, commit_time))
     if checksum != computed:
         failures.append("the PE checksum is 0x%x, not the file's 0x%x" % (checksum, computed))
