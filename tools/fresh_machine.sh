@@ -6,8 +6,8 @@
 #
 #   tools/fresh_machine.sh [--as-root] [--no-i386-security-list] [--keep] RELEASE
 #
-# RELEASE is trixie (13) or bookworm (12). By default the commands run as a user, "staff": tools/test.sh prints what
-# to install as root, which is run as root, then tools/demo.sh and tools/test.sh run as staff; --as-root runs the
+# RELEASE is trixie (13) or bookworm (12). By default the commands run as a user, "ana", a new member of the staff: tools/test.sh prints what
+# to install as root, which is run as root, then tools/demo.sh and tools/test.sh run as ana; --as-root runs the
 # two as root, which installs everything itself. --no-i386-security-list limits the security source to amd64, so
 # that its i386 list is missing, as when a mirror serves a broken one. --keep keeps the system (unmounted).
 # Mirrors are those of this machine's apt sources. Each command's whole output is kept under build/fresh-machine/.
@@ -86,15 +86,15 @@ trap 'echo "== interrupted"; exit 130' INT
 trap 'exit 143' TERM
 
 results=()
-# step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, as USER (root or staff), in the clone; its
+# step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, as USER (root or ana), in the clone; its
 # output goes to a log of its own, its result and duration to the summary. Returns the command's exit code.
 step() {
     local label=$1 user=$2 command=$3 log status=0 start=$SECONDS home=/root spec=()
     log=$logs/$(( ${#results[@]} + 1 ))-$(tr -c 'a-zA-Z0-9\n' - <<<"$label" | head -c 60).log
-    if [ "$user" = staff ]; then
-        home=/home/staff
-        spec=(--userspec="$(chroot "$root" id -u staff):$(chroot "$root" id -g staff)"
-              --groups="$(chroot "$root" id -g staff)")
+    if [ "$user" = ana ]; then
+        home=/home/ana
+        spec=(--userspec="$(chroot "$root" id -u ana):$(chroot "$root" id -g ana)"
+              --groups="$(chroot "$root" id -g ana)")
     fi
     echo "== $label (as $user; output in $log)"
     chroot "${spec[@]}" "$root" env -i HOME="$home" USER="$user" LOGNAME="$user" LANG=C.UTF-8 TERM=dumb \
@@ -132,22 +132,22 @@ results+=("$(printf '%-58s          %2d min %02d s' "debootstrap --variant=minba
                     $(( (SECONDS - start) % 60 )))")
 
 # As a person sets up a machine: git, a user, the commit cloned into the user's home.
-user=staff
+user=ana
 [ -z "$as_root" ] || user=root
 step "apt-get install git" root "apt-get update -qq && apt-get install -y -qq --no-install-recommends git" || exit 1
 home=/root
-if [ "$user" = staff ]; then
-    chroot "$root" useradd --create-home --shell /bin/bash staff
-    home=/home/staff
+if [ "$user" = ana ]; then
+    chroot "$root" useradd --create-home --shell /bin/bash ana
+    home=/home/ana
 fi
 git clone -q --no-hardlinks "$checkout" "$root$home/vireska"
 git -C "$root$home/vireska" -c advice.detachedHead=false checkout -q "$commit"
 chroot "$root" chown -R "$user:" "$home/vireska"
 echo "== commit ${commit:0:12} cloned into $home/vireska"
 
-if [ "$user" = staff ]; then
-    # tools/test.sh as staff prints the commands to run as root; they are run as root, each in turn.
-    step "tools/test.sh, before anything is installed" staff "cd vireska && tools/test.sh" || true
+if [ "$user" = ana ]; then
+    # tools/test.sh as ana prints the commands to run as root; they are run as root, each in turn.
+    step "tools/test.sh, before anything is installed" ana "cd vireska && tools/test.sh" || true
     mapfile -t commands < <(sed -n 's/^  \(\S.*\)$/\1/p' "$last_log")
     [ ${#commands[@]} -gt 0 ] || { cat "$last_log"; echo "tools/test.sh printed no command to run as root" >&2; exit 1; }
     for command in "${commands[@]}"; do
