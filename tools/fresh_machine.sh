@@ -6,9 +6,9 @@
 #
 #   tools/fresh_machine.sh [--as-root] [--no-i386-security-list] [--keep] RELEASE
 #
-# RELEASE is trixie (13) or bookworm (12). By default the commands run as a user, "ana", a new member of the staff: tools/test.sh prints what
-# to install as root, which is run as root, then tools/demo.sh and tools/test.sh run as ana; --as-root runs the
-# two as root, which installs everything itself. --no-i386-security-list limits the security source to amd64, so
+# RELEASE is trixie (13) or bookworm (12). By default the commands run as a user, "ana", a new member of the
+# staff: tools/test.sh prints what to install as root, which is run as root, then tools/demo.sh and tools/test.sh
+# run as ana; --as-root runs the two as root, which installs everything itself. --no-i386-security-list limits the security source to amd64, so
 # that its i386 list is missing, as when a mirror serves a broken one. --keep keeps the system (unmounted).
 # Mirrors are those of this machine's apt sources. Each command's whole output is kept under build/fresh-machine/.
 . "$(dirname "$(readlink -f "$0")")/common.sh"
@@ -54,6 +54,7 @@ checkout=$PWD
 logs=$checkout/build/fresh-machine/$release-$(date +%Y%m%d-%H%M%S)
 mkdir -p "$logs"
 root=$(mktemp -d "/var/tmp/fresh-$release.XXXXXX")
+chmod 755 "$root"  # the system's root directory, which its users must be able to traverse
 
 # Whatever happens, Ctrl-C included: the processes left in the system are stopped, everything mounted in it is
 # unmounted, deepest first, and only then, with nothing mounted, is the directory removed.
