@@ -19,9 +19,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 g++-mingw-
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target.
 FUZZ_PACKAGES=(clang libclang-rt-dev)
 # Signing and checking a release: Authenticode with osslsigncode, certificates and time-stamp requests with openssl,
-# the key on a token or HSM through PKCS#11 (OpenSC's pkcs11-tool, the PKCS#11 engine of OpenSSL), curl to ask
+# the key on a token or HSM through PKCS#11 (OpenSC's pkcs11-tool, the PKCS#11 engine of OpenSSL, and the PC/SC
+# daemon through which OpenSC's library and most vendors' reach a token, only recommended by opensc), curl to ask
 # the time-stamp authority; and, for the release's test only, a software token.
-RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git opensc libengine-pkcs11-openssl curl)
+RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git opensc pcscd libengine-pkcs11-openssl curl)
 RELEASE_TEST_PACKAGES=(softhsm2)
 # 64-bit Wine in a virtual X server, with the fonts and X libraries its message boxes are drawn with, and the
 # locale definitions that the Spanish locale is generated from.

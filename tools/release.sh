@@ -4,13 +4,14 @@
 # PKCS#12 file, time-stamps the signature, and writes dist/VireskaCorreo-<version>.exe and dist/SHA256SUMS.
 # dist/ is replaced only once everything has worked.
 #
-#   tools/release.sh [--pkcs11-module LIBRARY --key PKCS11_URI --cert CERT [--pin-file FILE]
+#   tools/release.sh [--pkcs11-module LIBRARY --key PKCS11_URI --cert CERT [--chain FILE] [--pin-file FILE]
 #                     | --sign CERT.pfx [--password-file FILE]]
 #                    [--timestamp URL ... | --no-timestamp] [--ca-file FILE] [--url URL]
 #
 # --key names the private key on the token (RFC 7512, pkcs11:token=...;object=...); --cert is a PEM file (the
-# certificate first, then its chain) or the pkcs11: URI of the certificate on the token. The PIN is the first
-# line of --pin-file, or is asked for when standard input is a terminal; --password-file is the .pfx's password.
+# certificate first, then its chain) or the pkcs11: URI of the certificate on the token; --chain adds the
+# intermediate certificates (PEM) to either. The PIN is the first line of --pin-file, or is asked for when
+# standard input is a terminal; the first line of --password-file is the .pfx's password.
 # A signature needs --timestamp (RFC 3161 authorities, tried in turn) or, said in so many words, --no-timestamp.
 # --ca-file is the CA bundle the signature and its time stamp are verified against (default: the system's).
 . "$(dirname "$(readlink -f "$0")")/common.sh"
@@ -21,7 +22,8 @@ DESCRIPTION="Cuentas de correo de Vireska"
 URL="https://www.vireska.es/"
 
 usage() {
-    echo "usage: tools/release.sh [--pkcs11-module LIBRARY --key PKCS11_URI --cert CERT [--pin-file FILE]" \
+    echo "usage: tools/release.sh [--pkcs11-module LIBRARY --key PKCS11_URI --cert CERT [--chain FILE]" \
+         "[--pin-file FILE]" \
          "| --sign CERT.pfx [--password-file FILE]] [--timestamp URL ... | --no-timestamp] [--ca-file FILE]" \
          "[--url URL]" >&2
     exit 2
@@ -37,7 +39,7 @@ from_caller() {
     esac
 }
 
-pfx="" password_file="" module="" key="" cert="" pin_file="" timestamps=() no_timestamp=""
+pfx="" password_file="" module="" key="" cert="" chain="" pin_file="" timestamps=() no_timestamp=""
 ca_file=/etc/ssl/certs/ca-certificates.crt
 while [ $# -gt 0 ]; do
     if [ "$1" = --no-timestamp ]; then
@@ -52,6 +54,7 @@ while [ $# -gt 0 ]; do
     --pkcs11-module) module=$(from_caller "$2") ;;
     --key) key=$2 ;;
     --cert) case $2 in pkcs11:*) cert=$2 ;; *) cert=$(from_caller "$2") ;; esac ;;
+    --chain) chain=$(from_caller "$2") ;;
     --pin-file) pin_file=$(from_caller "$2") ;;
     --timestamp) timestamps+=("$2") ;;
     --ca-file) ca_file=$(from_caller "$2") ;;
@@ -60,10 +63,11 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
-[ -z "$pfx" ] || [ -z "$module$key$cert$pin_file" ] ||
+[ -z "$pfx" ] || [ -z "$module$key$cert$chain$pin_file" ] ||
     fail "--sign signs with a .pfx file, --pkcs11-module with a token: give one or the other"
 [ -n "$pfx" ] || [ -z "$password_file" ] || fail "--password-file goes with --sign"
-[ -n "$module" ] || [ -z "$key$cert$pin_file" ] || fail "--key, --cert and --pin-file go with --pkcs11-module"
+[ -n "$module" ] || [ -z "$key$cert$chain$pin_file" ] ||
+    fail "--key, --cert, --chain and --pin-file go with --pkcs11-module"
 [ -z "$module" ] || { [ -n "$key" ] && [ -n "$cert" ]; } ||
     fail "--pkcs11-module needs --key (the private key's pkcs11: URI) and --cert (a PEM file or a pkcs11: URI)"
 case $key in
@@ -107,6 +111,10 @@ if [ -n "$changes" ]; then
     fi
     fail "the work tree has uncommitted changes (above): commit or stash them, then run this again"
 fi
+# Nor one already committed: its key is in every clone.
+committed=$(git ls-files | grep -iE '\.(pfx|p12)$' | paste -sd ' ' || true)
+[ -z "$committed" ] || fail "a certificate file is committed: $committed. Remove it (git rm --cached), from the" \
+                            "history too, and have the certificate revoked: its key is in every clone"
 commit=$(git rev-parse HEAD)
 # The PE time stamp: the commit's time, unless SOURCE_DATE_EPOCH says otherwise; the build record names it.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
@@ -115,9 +123,10 @@ build=build/release
 mkdir -p build
 scratch=$(mktemp -d build/release-scratch.XXXXXX)
 stage=$(mktemp -d dist.partial.XXXXXX)
-# The PIN, once read, and the token's OpenSSL configuration live in a private directory outside the checkout.
+# The PIN and the .pfx's password, once read, the token's OpenSSL configuration and a .pfx made over from a legacy
+# one live in a private directory outside the checkout.
 private=$(mktemp -d)
-chmod 755 "$stage"
+chmod 755 "$stage"  # dist/ is for a web server or an upload job to read
 trap 'rm -rf "$scratch" "$stage" "$private"' EXIT
 
 # The date a certificate (PEM, the first of the file) ends, as openssl gives it.
@@ -133,6 +142,37 @@ check_certificate() {
         fail "$name expired on $(end_date "$pem")"
     start=$(openssl x509 -in "$pem" -noout -startdate | cut -d= -f2)
     [ "$(date -d "$start" +%s)" -le "$(date +%s)" ] || fail "$name is not valid before $start"
+}
+# A secret's file: the first line of FILE, without a Windows line end, written once into the private directory
+# (OUT), without a line end, for every tool to read alike. FILE may be a pipe (--pin-file <(pass show ...)).
+read_secret() {
+    local line=""
+    [ -r "$1" ] && [ ! -d "$1" ] || fail "no $3 file at $1"
+    IFS= read -r line <"$1" || true
+    line=${line%$'\r'}
+    [ -n "$line" ] || fail "the $3 is empty (the first line of $1)"
+    (umask 077 && printf '%s' "$line" >"$2")
+}
+# Where a chain of certificates (PEM, the signer first) ends: "SUBJECT|ISSUER" of the last certificate that the
+# others lead to from the signer, following each one's issuer among them.
+chain_end() {
+    local dir=$scratch/chain-end names=() current=0 step i found
+    rm -rf "$dir" && mkdir "$dir"
+    awk -v dir="$dir" '/-----BEGIN CERTIFICATE-----/ {n++} n {print > (dir "/" n ".pem")}' "$1"
+    for ((i = 1; i <= $(ls "$dir" | wc -l); i++)); do
+        names+=("$(openssl x509 -in "$dir/$i.pem" -noout -subject -nameopt RFC2253 | cut -d= -f2-)|$(
+                  openssl x509 -in "$dir/$i.pem" -noout -issuer -nameopt RFC2253 | cut -d= -f2-)")
+    done
+    for ((step = 0; step < ${#names[@]}; step++)); do
+        [ "${names[current]%%|*}" != "${names[current]#*|}" ] || break  # a root, which issued itself
+        found=""
+        for i in "${!names[@]}"; do
+            [ "$i" -eq "$current" ] || [ "${names[i]%%|*}" != "${names[current]#*|}" ] || { found=$i; break; }
+        done
+        [ -n "$found" ] || break
+        current=$found
+    done
+    echo "${names[current]}"
 }
 # One attribute of a pkcs11: URI's path, percent-decoded (uri_attribute object "pkcs11:token=A;object=b%20c").
 uri_attribute() {
@@ -151,29 +191,54 @@ uri_attribute() {
 sign=()
 if [ -n "$pfx" ]; then
     # A .pfx: it opens with the password, holds a private key and a certificate fit to sign with.
-    [ -f "$pfx" ] || fail "no certificate at $pfx"
+    [ -r "$pfx" ] && [ ! -d "$pfx" ] || fail "no certificate at $pfx"
+    # The password as both tools then read it, once.
+    passin=(-passin pass:) passout=(-passout pass:) readpass=()
     if [ -n "$password_file" ]; then
-        [ -f "$password_file" ] || fail "no password file at $password_file"
-        passin=(-passin "file:$password_file")
-    else
-        passin=(-passin pass:)
+        read_secret "$password_file" "$private/password" password
+        passin=(-passin "file:$private/password") passout=(-passout "file:$private/password")
+        readpass=(-readpass "$private/password")
     fi
-    openssl pkcs12 -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$scratch/cert.pem" 2>"$scratch/openssl.log" ||
-        fail "cannot open $pfx: wrong password, or not a PKCS#12 (.pfx) file ($(head -n 1 "$scratch/openssl.log"))"
-    keys=$(openssl pkcs12 -in "$pfx" "${passin[@]}" -nocerts -nodes 2>/dev/null | grep -c "PRIVATE KEY" || true)
+    legacy=()
+    if ! openssl pkcs12 -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$scratch/cert.pem" 2>"$scratch/openssl.log"; then
+        # Windows exports with RC2-40 unless told otherwise, a cipher OpenSSL 3 keeps in its legacy provider.
+        grep -q "unsupported" "$scratch/openssl.log" &&
+            openssl pkcs12 -legacy -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$scratch/cert.pem" 2>/dev/null ||
+            fail "cannot open $pfx: wrong password, or not a PKCS#12 (.pfx) file ($(head -n 1 "$scratch/openssl.log"))"
+        legacy=(-legacy)
+        echo "== $pfx uses a legacy cipher (RC2-40, as Windows exports by default): opened with OpenSSL's legacy" \
+             "provider, and signed from a copy made over with AES in a private directory"
+    fi
+    keys=$(openssl pkcs12 "${legacy[@]}" -in "$pfx" "${passin[@]}" -nocerts -nodes 2>/dev/null | grep -c "PRIVATE KEY" ||
+           true)
     [ "$keys" -gt 0 ] || fail "$pfx holds no private key: export the certificate together with its key"
     check_certificate "$scratch/cert.pem" "$pfx"
-    sign=(-pkcs12 "$pfx")
-    [ -z "$password_file" ] || sign+=(-readpass "$password_file")
+    # The certificates the signature will carry, the signer's first, for the verification's messages.
+    openssl pkcs12 "${legacy[@]}" -in "$pfx" "${passin[@]}" -nokeys -cacerts 2>/dev/null | cat "$scratch/cert.pem" - \
+        >"$scratch/certs.pem"
+    signing_pfx=$pfx
+    if [ ${#legacy[@]} -gt 0 ]; then
+        signing_pfx=$private/signing.pfx
+        openssl pkcs12 -legacy -in "$pfx" "${passin[@]}" -nodes 2>/dev/null |
+            openssl pkcs12 -export -out "$signing_pfx" "${passout[@]}" 2>"$scratch/openssl.log" ||
+            fail "cannot make over $pfx with a current cipher: $(head -n 1 "$scratch/openssl.log")"
+    fi
+    sign=(-pkcs12 "$signing_pfx" "${readpass[@]}")
 elif [ -n "$module" ]; then
     # A token: its library loads and shows the token the key names.
     [ -f "$module" ] || fail "no PKCS#11 library at $module: give the token's or HSM's library (OpenSC's is" \
                              "/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so)"
-    pkcs11-tool --module "$module" --list-token-slots >"$scratch/slots.log" 2>&1 ||
-        fail "the PKCS#11 library $module does not load: $(grep -v '^Aborting' "$scratch/slots.log" | tail -n 1)"
+    slots=0
+    pkcs11-tool --module "$module" --list-token-slots >"$scratch/slots.log" 2>&1 || slots=$?
     mapfile -t tokens < <(sed -n 's/^ *token label *: //p' "$scratch/slots.log")
     token=$(uri_attribute token "$key")
-    [ ${#tokens[@]} -gt 0 ] || fail "no token through $module: is it plugged in?"
+    # OpenSC's library, and most vendors', reach the token through the PC/SC daemon: without it, no slot shows.
+    if grep -q "^No slots" "$scratch/slots.log" || { [ "$slots" -eq 0 ] && [ ${#tokens[@]} -eq 0 ]; }; then
+        fail "no token through $module: is the token plugged in, and is pcscd running (systemctl status pcscd)?" \
+             "The libraries of most tokens reach them through it"
+    fi
+    [ "$slots" -eq 0 ] ||
+        fail "the PKCS#11 library $module does not load: $(grep -v '^Aborting' "$scratch/slots.log" | tail -n 1)"
     if [ -n "$token" ]; then
         printf '%s\n' "${tokens[@]}" | grep -qxF -- "$token" ||
             fail "no token \"$token\" through $module (it shows: ${tokens[*]})"
@@ -191,28 +256,34 @@ elif [ -n "$module" ]; then
         [ -z "$id" ] || read_cert+=(--id "$id")
         "${read_cert[@]}" 2>"$scratch/read-cert.log" | openssl x509 -inform DER -out "$scratch/cert.pem" 2>/dev/null ||
             fail "no certificate $cert on the token: $(grep -v '^Aborting' "$scratch/read-cert.log" | tail -n 1)"
-        certs=$scratch/cert.pem
+        cp "$scratch/cert.pem" "$scratch/certs.pem"
     else
-        [ -f "$cert" ] || fail "no certificate at $cert"
+        [ -r "$cert" ] && [ ! -d "$cert" ] || fail "no certificate at $cert"
         openssl x509 -in "$cert" -out "$scratch/cert.pem" 2>/dev/null || fail "$cert is not a PEM certificate"
-        certs=$cert
+        cp "$cert" "$scratch/certs.pem"
     fi
     check_certificate "$scratch/cert.pem" "$cert"
+    # The intermediate authorities, embedded in the signature after the certificate, so that a machine offline
+    # (which cannot fetch them) verifies it.
+    if [ -n "$chain" ]; then
+        [ -r "$chain" ] && [ ! -d "$chain" ] || fail "no chain file at $chain"
+        grep -q -- "-----BEGIN CERTIFICATE-----" "$chain" && openssl x509 -in "$chain" -noout 2>/dev/null ||
+            fail "$chain holds no PEM certificate: give the intermediate certificates, as PEM"
+        cat "$chain" >>"$scratch/certs.pem"
+    fi
     # The PIN: the first line of its file, or typed without echo; kept in a private file that only the tools
     # read (never an argument, an environment variable or a URI).
     if [ -n "$pin_file" ]; then
-        [ -f "$pin_file" ] || fail "no PIN file at $pin_file"
-        IFS= read -r pin <"$pin_file" || true
+        read_secret "$pin_file" "$private/pin" PIN
     elif [ -t 0 ]; then
         IFS= read -rsp "PIN of the token: " pin || true
         echo >&2
+        [ -n "${pin%$'\r'}" ] || fail "the PIN is empty"
+        read_secret <(printf '%s\n' "$pin") "$private/pin" PIN
+        unset pin
     else
         fail "no PIN: give --pin-file FILE (its first line is the PIN), or run this from a terminal to be asked"
     fi
-    pin=${pin%$'\r'}
-    [ -n "$pin" ] || fail "the PIN is empty"
-    (umask 077 && printf '%s' "$pin" >"$private/pin")
-    unset pin
     # One login, which a wrong PIN fails (it is not tried again: a token locks after a few wrong PINs): the key
     # the URI names signs a random challenge, through the same OpenSSL engine that signs the release; the
     # certificate's public key must verify that signature, or it is not this key's certificate.
@@ -236,7 +307,7 @@ elif [ -n "$module" ]; then
     openssl x509 -in "$scratch/cert.pem" -noout -pubkey >"$scratch/public.pem"
     openssl dgst -sha256 -verify "$scratch/public.pem" -signature "$scratch/challenge.sig" "$scratch/challenge" \
         >/dev/null 2>&1 || fail "the certificate $cert is not that of the key $key: its public key is another's"
-    sign=(-pkcs11module "$module" -key "$key" -certs "$certs" -readpass "$private/pin")
+    sign=(-pkcs11module "$module" -key "$key" -certs "$scratch/certs.pem" -readpass "$private/pin")
 fi
 
 # Each time-stamp authority is asked for a stamp now; those that answer are tried in turn when signing.
@@ -281,14 +352,30 @@ if [ -n "$signing" ]; then
             signed=1 stamped_by=$authority
             break
         fi
-        failures+=("${authority:+$authority: }$(grep -vx -e '' -e 'Failed' -e 'Engine .*' -e 'Connecting to .*' \
-                                                "$scratch/sign.log" | head -n 1)")
+        # (What osslsigncode said beyond its own "Failed", or that it said no more: the message must come.)
+        said=$(grep -vx -e '' -e 'Failed' -e 'Engine .*' -e 'Connecting to .*' "$scratch/sign.log" | head -n 1 || true)
+        failures+=("${authority:+$authority: }${said:-osslsigncode failed without saying why}")
         [ -z "$authority" ] || echo "== signing with a time stamp of $authority failed: ${failures[-1]#*: }"
     done
     failures=$(printf '%s; ' "${failures[@]}")
     [ -n "$signed" ] || fail "signing failed: ${failures%; }"
-    osslsigncode verify -in "$stage/$name" -CAfile "$ca_file" -TSA-CAfile "$ca_file" >"$scratch/verify.log" 2>&1 ||
-        fail "the signed file does not verify against $ca_file: $(grep -i -m 3 "fail\|error" "$scratch/verify.log")"
+    if ! osslsigncode verify -in "$stage/$name" -CAfile "$ca_file" -TSA-CAfile "$ca_file" >"$scratch/verify.log" 2>&1
+    then
+        # For want of a root: Debian's bundle holds the roots Mozilla trusts for web sites, and no code-signing
+        # root of its own (Sectigo's Public Code Signing Root R46, GlobalSign's Code Signing Root R45, Microsoft's
+        # Identity Verification Root 2020 are not there).
+        if grep -q "^Signature verification: failed" "$scratch/verify.log" &&
+           grep -qE "unable to get (local )?issuer certificate|self.signed certificate in certificate chain" \
+                "$scratch/verify.log"; then
+            end=$(chain_end "$scratch/certs.pem")
+            fail "the signed file does not verify against $ca_file: its certificate chain ends at" \
+                 "\"${end%%|*}\", issued by \"${end#*|}\", which is not a root there. Give that root with" \
+                 "--ca-file FILE (your certificate authority publishes it): the system's bundle holds only the roots" \
+                 "trusted for web sites, not the code-signing roots of several authorities"
+        fi
+        fail "the signed file does not verify against $ca_file: $(grep -i -m 3 "fail\|error" "$scratch/verify.log" ||
+                                                                  tail -n 1 "$scratch/verify.log")"
+    fi
     # Who signed and who time-stamped, as the signature names them.
     signer=$(sed -n "/^Signer's certificate:/,/^\$/{/Signer #0:/{n;s/^\s*Subject: //p;q}}" "$scratch/verify.log")
     if [ -n "$stamped_by" ]; then
@@ -332,7 +419,7 @@ toolchain_files=("$(command -v "$compiler")" "$("$compiler" -print-prog-name=cc1
     done
     echo "unsigned-sha256 $(sha256sum "$build/VireskaCorreo.exe" | cut -d' ' -f1)"
 } >"$stage/BUILDINFO"
-(cd "$stage" && sha256sum "$name" BUILDINFO >SHA256SUMS)
+(cd "$stage" && sha256sum "$name" BUILDINFO >SHA256SUMS && chmod 644 "$name" BUILDINFO SHA256SUMS)
 
 rm -rf dist.previous
 [ ! -e dist ] || mv dist dist.previous

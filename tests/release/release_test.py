@@ -12,6 +12,7 @@ import hashlib
 import http.server
 import os
 import pty
+import re
 import shutil
 import subprocess
 import sys
@@ -21,6 +22,10 @@ import threading
 import pefile
 
 SUBJECT_CA, SUBJECT_SIGNER = "/CN=Vireska Test CA", "/O=Vireska/CN=Vireska Test Signer"
+# A hierarchy as authorities deliver it: a code-signing root that no system bundle holds, an intermediate, and a
+# signer whose key is on the token under a label with a space.
+SUBJECT_ROOT, SUBJECT_INTERMEDIATE = "/O=Vireska Pruebas/CN=Vireska Code Signing Root", "/CN=Vireska Code Signing CA"
+SUBJECT_CHAINED = "/O=Vireska/CN=Vireska Firma Intermedia"
 TOKEN_LIBRARY = "/usr/lib/softhsm/libsofthsm2.so"
 PIN, WRONG_PIN = "Vk7q-2931", "0000-0000"
 KEY = "pkcs11:token=Vireska;object=codesign"
@@ -31,19 +36,25 @@ def run(args, cwd=None, text=True, **kwargs):
 
 
 def make_certificates(work):
-    """A CA, a code-signing certificate it issues and one for TLS only, as PKCS#12 files with a password file;
-    and the code-signing certificate again without its key. Returns {name: path}."""
+    """A CA, a code-signing certificate it issues, one for TLS only and one expired, as PKCS#12 files with a password
+    file (one of them in the legacy RC2-40 form that Windows exports); the code-signing certificate again without
+    its key; and the hierarchy root, intermediate, signer. Returns {name: path}."""
     f = {name: os.path.join(work, name) for name in
          ("ca.key", "ca.pem", "signer.key", "signer.pem", "tls.pem", "password", "wrong-password", "signer.pfx",
           "tls.pfx", "nokey.pfx", "codesign.ext", "tls.ext", "tsa.ext", "tsa.key", "tsa.pem", "other.key",
-          "other.pem", "signer.p8", "signer.der", "chain.pem", "pin", "wrong-pin")}
+          "other.pem", "signer.p8", "signer.der", "chain.pem", "pin", "wrong-pin", "expired.pem", "legacy.pfx",
+          "password-windows", "pin-windows", "tls.der", "ca.ext", "root.key", "root.pem", "intermediate.key",
+          "intermediate.pem", "chained.key", "chained.pem", "chained.p8", "chained.der", "root-and-tsa.pem")}
     for name, text in (("password", "contraseña de prueba\n"), ("wrong-password", "otra\n"), ("pin", PIN + "\n"),
-                       ("wrong-pin", WRONG_PIN + "\n")):
+                       ("wrong-pin", WRONG_PIN + "\n"), ("password-windows", "contraseña de prueba\r\nsegunda\r\n"),
+                       ("pin-windows", PIN + "\r\n")):
         with open(f[name], "w") as out:
             out.write(text)
     for name, usage in (("codesign.ext", "codeSigning"), ("tls.ext", "serverAuth"), ("tsa.ext", "critical,timeStamping")):
         with open(f[name], "w") as out:
             out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage)
+    with open(f["ca.ext"], "w") as out:
+        out.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n")
     commands = [
         ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f["ca.key"], "-out", f["ca.pem"], "-days", "2",
          "-subj", SUBJECT_CA, "-addext", "basicConstraints=critical,CA:TRUE",
@@ -51,42 +62,62 @@ def make_certificates(work):
         ["req", "-newkey", "rsa:2048", "-nodes", "-keyout", f["signer.key"], "-out", f["signer.pem"] + ".csr",
          "-subj", SUBJECT_SIGNER],
     ]
-    # The time-stamp authority's certificate, and a code-signing one of another key.
-    for key, subject in (("tsa", "/O=Vireska/CN=Vireska Test TSA"), ("other", "/O=Vireska/CN=Otra clave")):
+    # The time-stamp authority's certificate, a code-signing one of another key, and the hierarchy.
+    commands.append(["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f["root.key"], "-out", f["root.pem"],
+                     "-days", "2", "-subj", SUBJECT_ROOT, "-addext", "basicConstraints=critical,CA:TRUE",
+                     "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
+    for key, subject in (("tsa", "/O=Vireska/CN=Vireska Test TSA"), ("other", "/O=Vireska/CN=Otra clave"),
+                         ("intermediate", SUBJECT_INTERMEDIATE), ("chained", SUBJECT_CHAINED)):
         commands.append(["req", "-newkey", "rsa:2048", "-nodes", "-keyout", f[key + ".key"], "-out",
                          f[key + ".pem"] + ".csr", "-subj", subject])
-    for cert, ext, csr in (("signer.pem", "codesign.ext", "signer"), ("tls.pem", "tls.ext", "signer"),
-                           ("tsa.pem", "tsa.ext", "tsa"), ("other.pem", "codesign.ext", "other")):
-        commands.append(["x509", "-req", "-in", f[csr + ".pem"] + ".csr", "-CA", f["ca.pem"], "-CAkey", f["ca.key"],
-                         "-CAcreateserial", "-days", "2", "-extfile", f[ext], "-out", f[cert]])
+    for cert, ext, csr, ca, days in (("signer.pem", "codesign.ext", "signer", "ca", "2"),
+                                     ("tls.pem", "tls.ext", "signer", "ca", "2"), ("tsa.pem", "tsa.ext", "tsa", "ca", "2"),
+                                     ("other.pem", "codesign.ext", "other", "ca", "2"),
+                                     ("expired.pem", "codesign.ext", "signer", "ca", "-1"),
+                                     ("intermediate.pem", "ca.ext", "intermediate", "root", "2"),
+                                     ("chained.pem", "codesign.ext", "chained", "intermediate", "2")):
+        commands.append(["x509", "-req", "-in", f[csr + ".pem"] + ".csr", "-CA", f[ca + ".pem"], "-CAkey",
+                         f[ca + ".key"], "-CAcreateserial", "-days", days, "-extfile", f[ext], "-out", f[cert]])
     for pfx, cert in (("signer.pfx", "signer.pem"), ("tls.pfx", "tls.pem")):
         commands.append(["pkcs12", "-export", "-inkey", f["signer.key"], "-in", f[cert], "-certfile", f["ca.pem"],
                          "-out", f[pfx], "-passout", "file:" + f["password"]])
     commands.append(["pkcs12", "-export", "-nokeys", "-in", f["signer.pem"], "-out", f["nokey.pfx"],
                      "-passout", "file:" + f["password"]])
+    commands.append(["pkcs12", "-export", "-legacy", "-inkey", f["signer.key"], "-in", f["signer.pem"], "-certfile",
+                     f["ca.pem"], "-out", f["legacy.pfx"], "-passout", "file:" + f["password"]])
     # The signer's key and certificate as the token takes them (PKCS#8 and DER).
-    commands += [["pkcs8", "-topk8", "-nocrypt", "-in", f["signer.key"], "-outform", "DER", "-out", f["signer.p8"]],
-                 ["x509", "-in", f["signer.pem"], "-outform", "DER", "-out", f["signer.der"]]]
+    for name in ("signer", "chained"):
+        commands += [["pkcs8", "-topk8", "-nocrypt", "-in", f[name + ".key"], "-outform", "DER", "-out", f[name + ".p8"]],
+                     ["x509", "-in", f[name + ".pem"], "-outform", "DER", "-out", f[name + ".der"]]]
+    commands.append(["x509", "-in", f["tls.pem"], "-outform", "DER", "-out", f["tls.der"]])
     for command in commands:
         result = run(["openssl"] + command)
         if result.returncode:
             sys.exit("openssl %s failed: %s" % (command[0], result.stderr))
     with open(f["chain.pem"], "w") as out:
         out.write(open(f["signer.pem"]).read() + open(f["ca.pem"]).read())
+    # The code-signing root, and the time-stamp authority's: no intermediate.
+    with open(f["root-and-tsa.pem"], "w") as out:
+        out.write(open(f["root.pem"]).read() + open(f["ca.pem"]).read())
     return f
 
 
 def make_token(work, f):
-    """A SoftHSM token "Vireska" of the test's own, holding the signer's key and certificate."""
+    """A SoftHSM token "Vireska" of the test's own, holding the signer's key and certificate (id 01), the chained
+    signer's under a label with a space (id 02), and a certificate for TLS only (id 03)."""
     tokens = os.path.join(work, "tokens")
     os.makedirs(tokens)
     os.environ["SOFTHSM2_CONF"] = os.path.join(work, "softhsm2.conf")
     with open(os.environ["SOFTHSM2_CONF"], "w") as out:
         out.write("directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n" % tokens)
     commands = [["softhsm2-util", "--init-token", "--free", "--label", "Vireska", "--pin", PIN, "--so-pin", "123456"]]
-    for path, kind in ((f["signer.p8"], "privkey"), (f["signer.der"], "cert")):
+    for path, kind, label, number in ((f["signer.p8"], "privkey", "codesign", "01"),
+                                      (f["signer.der"], "cert", "codesign", "01"),
+                                      (f["chained.p8"], "privkey", "firma intermedia", "02"),
+                                      (f["chained.der"], "cert", "firma intermedia", "02"),
+                                      (f["tls.der"], "cert", "tls", "03")):
         commands.append(["pkcs11-tool", "--module", TOKEN_LIBRARY, "--token-label", "Vireska", "--login", "--pin", PIN,
-                         "--write-object", path, "--type", kind, "--label", "codesign", "--id", "01"])
+                         "--write-object", path, "--type", kind, "--label", label, "--id", number])
     for command in commands:
         result = run(command)
         if result.returncode:
@@ -94,8 +125,9 @@ def make_token(work, f):
 
 
 def start_time_stamp_authority(work, f):
-    """An RFC 3161 authority on 127.0.0.1 (openssl ts -reply); returns its server and URL. A path beginning
-    /refuse refuses every request, /flaky answers its first request only."""
+    """An RFC 3161 authority on 127.0.0.1 (openssl ts -reply); returns its server and URL. It refuses a request
+    without the Content-Type of a time-stamp query, as some do. A path beginning /refuse refuses every request,
+    /flaky answers its first request only, /reject answers every one with a rejection."""
     config = os.path.join(work, "tsa.cnf")
     with open(config, "w") as out:
         out.write("[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = %s\nsigner_cert = %s\ncerts = %s\n"
@@ -111,6 +143,11 @@ def start_time_stamp_authority(work, f):
             query = self.rfile.read(int(self.headers["Content-Length"]))
             first = self.path not in asked
             asked.add(self.path)
+            if self.headers.get("Content-Type") != "application/timestamp-query":
+                self.send_response(415)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
             if self.path.startswith("/refuse") or (self.path.startswith("/flaky") and not first):
                 self.send_response(503)
                 self.send_header("Content-Length", "0")
@@ -121,6 +158,8 @@ def start_time_stamp_authority(work, f):
                 request.flush()
                 reply = run(["openssl", "ts", "-reply", "-config", config, "-queryfile", request.name, "-out",
                              "/dev/stdout"], text=False).stdout
+            if self.path.startswith("/reject"):
+                reply = bytes.fromhex("30053003020102")  # TimeStampResp, status rejection
             self.send_response(200)
             self.send_header("Content-Type", "application/timestamp-reply")
             self.send_header("Content-Length", str(len(reply)))
@@ -208,23 +247,39 @@ def main():
     repo = os.path.join(args.work, "clone")
     run(["git", "clone", "-q", args.source, repo], check=True)
     release = os.path.join(repo, "tools", "release.sh")
-    # The tools the script runs record their arguments, where no PIN may ever appear.
+    # The tools the script runs record their names and arguments, where no PIN may ever appear; with
+    # SIGNING_SAYS_ONLY_FAILED set, osslsigncode's signing fails saying nothing but "Failed".
     shims, arguments = os.path.join(args.work, "shims"), os.path.join(args.work, "arguments.log")
     os.makedirs(shims)
     for tool in ("openssl", "osslsigncode", "pkcs11-tool", "curl"):
         with open(os.path.join(shims, tool), "w") as out:
-            out.write("#!/bin/sh\nprintf '%%s\\n' \"$*\" >>%s\nexec %s \"$@\"\n" % (arguments, shutil.which(tool)))
+            out.write("#!/bin/sh\nprintf '%%s %%s\\n' %s \"$*\" >>%s\n" % (tool, arguments))
+            if tool == "osslsigncode":
+                out.write('[ -z "$SIGNING_SAYS_ONLY_FAILED" ] || [ "$1" != sign ] || { echo Failed; exit 1; }\n')
+            out.write('exec %s "$@"\n' % shutil.which(tool))
         os.chmod(os.path.join(shims, tool), 0o755)
     os.environ["PATH"] = shims + os.pathsep + os.environ["PATH"]
+    # The script's temporary files, the private directory with the PIN and the password among them, go here, and
+    # must be gone when it ends, whatever the end.
+    temporary = os.path.join(args.work, "tmp")
+    os.makedirs(temporary)
+    os.environ["TMPDIR"] = temporary
     failures, outputs = [], []
 
-    def refused(label, options, words, change=None):
+    def left_behind(label):
+        left = os.listdir(temporary)
+        if left:
+            failures.append("%s: the script left %s in its temporary directory" % (label, left))
+            for name in left:
+                shutil.rmtree(os.path.join(temporary, name), ignore_errors=True)
+
+    def refused(label, options, words, change=None, env=None):
         """Runs the release with options that must be refused, saying all the words; dist/ must stay as it was."""
         before = dist_state(repo)
         if change:
             with open(os.path.join(repo, change), "a") as out:
                 out.write("\n")
-        result = run([release] + options, cwd=repo)
+        result = run([release] + options, cwd=repo, env=dict(os.environ, **(env or {})))
         outputs.append(result.stdout + result.stderr)
         if change:
             run(["git", "checkout", "-q", change], cwd=repo)
@@ -236,10 +291,15 @@ def main():
             failures.append("%s: dist/ changed" % label)
         else:
             print("refused, %s: %s" % (label, result.stderr.strip().splitlines()[-1]))
+        left_behind(label)
 
-    def verified(label, stamped):
-        """The release just made verifies against the test CA, time-stamped or not as asked."""
-        verify = run(["osslsigncode", "verify", "-CAfile", f["ca.pem"], "-TSA-CAfile", f["ca.pem"], "-in", exe])
+    def verified(label, stamped, ca):
+        """The release just made verifies against the CA file ca, time-stamped or not as asked, and dist/ and its
+        files may be read by anyone (a web server, an upload job)."""
+        for path in [os.path.join(repo, "dist")] + [os.path.join(repo, "dist", n) for n in os.listdir(os.path.dirname(exe))]:
+            if os.stat(path).st_mode & 0o004 == 0:
+                failures.append("%s: %s is not readable by others (mode %o)" % (label, path, os.stat(path).st_mode))
+        verify = run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-in", exe])
         print("osslsigncode verify, %s:\n%s" % (label, "\n".join(
             line for line in verify.stdout.splitlines() if line.strip().startswith(
                 ("Subject:", "Timestamp time:", "Timestamp Server", "Signature verification:")))))
@@ -248,14 +308,18 @@ def main():
             failures.append("%s: the release does not verify %s a time stamp: %s" % (
                 label, "with" if stamped else "without", verify.stdout + verify.stderr))
 
-    def signed(label, result, words, stamped):
+    def signed(label, result, words, stamped, ca=f["ca.pem"]):
+        """A release that must be signed and say all the words (a compiled pattern must match); it must verify."""
         outputs.append(result.stdout + result.stderr)
         print(result.stdout)
-        if result.returncode or not all(w in result.stdout for w in words):
-            failures.append("%s: exit %d, want 0 and %r; output: %s" % (label, result.returncode, words,
+        said = [w.pattern if hasattr(w, "pattern") else w for w in words
+                if not (w.search(result.stdout) if hasattr(w, "pattern") else w in result.stdout)]
+        if result.returncode or said:
+            failures.append("%s: exit %d, want 0 and %r; output: %s" % (label, result.returncode, said,
                                                                       result.stdout + result.stderr))
         else:
-            verified(label, stamped)
+            verified(label, stamped, ca)
+        left_behind(label)
 
     # An unsigned release first, so that each refusal below must leave its dist/ as it was. Its file is the one
     # SHA256SUMS names, and its build record names the commit, its time and the toolchain installed here.
@@ -267,8 +331,13 @@ def main():
     exe = os.path.join(repo, "dist", next((name for name in listed if name.endswith(".exe")), "none.exe"))
     unsigned_size = os.path.getsize(exe) if os.path.exists(exe) else 0
     failures += build_record_faults(repo, sums, listed)
+    left_behind("unsigned release")
     pfx = ["--sign", f["signer.pfx"], "--password-file", f["password"]]
     token = ["--pkcs11-module", TOKEN_LIBRARY, "--key", KEY, "--cert", f["chain.pem"], "--pin-file", f["pin"]]
+    # The chained signer as authorities deliver it: its key named without the token (there is one) by a label with
+    # a space, its certificate on the token by its ID, the intermediate in --chain.
+    chained = ["--pkcs11-module", TOKEN_LIBRARY, "--key", "pkcs11:object=firma%20intermedia", "--cert",
+               "pkcs11:id=%02;type=cert", "--chain", f["intermediate.pem"], "--pin-file", f["pin"]]
     refused("uncommitted change", [], "uncommitted changes", change="README.md")
     refused("missing certificate", ["--sign", os.path.join(args.work, "missing.pfx"), "--no-timestamp"],
             "no certificate")
@@ -278,11 +347,24 @@ def main():
             ("not for code signing", ["--sign", f["tls.pfx"], "--password-file", f["password"]], "not a code-signing"),
             ("wrong PIN", token[:-1] + [f["wrong-pin"]], "wrong PIN"),
             ("certificate of another key", [f["other.pem"] if o == f["chain.pem"] else o for o in token],
-             "is not that of the key")):
+             "is not that of the key"),
+            ("expired certificate", [f["expired.pem"] if o == f["chain.pem"] else o for o in token], "expired on "),
+            ("certificate on the token not for code signing",
+             [KEY.replace("codesign", "tls") + ";type=cert" if o == f["chain.pem"] else o for o in token],
+             "not a code-signing"),
+            ("the PIN in the key's URI", [KEY + ";pin-value=" + PIN if o == KEY else o for o in token],
+             "must not carry the PIN"),
+            ("--timestamp with --no-timestamp", pfx + ["--timestamp", tsa], "contradict each other")):
         refused(label, options + ["--no-timestamp"], words)
+    os.makedirs(os.path.join(args.work, "no-tokens"))
+    with open(os.path.join(args.work, "no-token.conf"), "w") as out:
+        out.write("directories.tokendir = %s\nobjectstore.backend = file\n" % os.path.join(args.work, "no-tokens"))
+    refused("no token shows", token + ["--no-timestamp"], ("no token through", "is pcscd running"),
+            env={"SOFTHSM2_CONF": os.path.join(args.work, "no-token.conf")})
     refused("neither --timestamp nor --no-timestamp", pfx, ("give --timestamp URL", "--no-timestamp to sign"))
     refused("no time-stamp authority answers", token + ["--timestamp", "http://127.0.0.1:9/", "--timestamp",
-                                                        tsa + "/refuse"], "no time-stamp authority answers")
+                                                        tsa + "/refuse", "--timestamp", tsa + "/reject"],
+            ("no time-stamp authority answers", "/reject (its answer grants no time stamp)"))
     # A key, its password or the PIN inside the checkout, even where git ignores it, as *.pfx is; also when named
     # through a symbolic link outside the checkout.
     for name, options in (("signer.pfx", pfx), ("password", pfx), ("pin", token)):
@@ -312,22 +394,37 @@ def main():
     shutil.copy(f["signer.pfx"], os.path.join(repo, "FIRMA.P12"))
     run(["git", "add", "-f", "FIRMA.P12"], cwd=repo)
     refused("certificate taken by git", [], "never commit it")
-    run(["git", "rm", "-q", "--cached", "FIRMA.P12"], cwd=repo)
-    os.unlink(os.path.join(repo, "FIRMA.P12"))
+    run(["git", "-c", "user.name=Prueba", "-c", "user.email=prueba@vireska.es", "commit", "-qm", "firma"], cwd=repo,
+        check=True)
+    refused("certificate committed", [], ("a certificate file is committed: FIRMA.P12", "revoked"))
+    run(["git", "reset", "-q", "--hard", "HEAD~1"], cwd=repo, check=True)
 
-    # An authority that answers when asked before the build, and not when signing.
+    # An authority that answers when asked before the build, and not when signing; a signing failure of which
+    # osslsigncode says nothing but "Failed"; a chain whose root is not among the system's.
     refused("signing failure", pfx + ["--timestamp", tsa + "/flaky-pfx"], "signing failed")
+    refused("signing failure unexplained", pfx + ["--no-timestamp"], ("signing failed", "without saying why"),
+            env={"SIGNING_SAYS_ONLY_FAILED": "1"})
+    refused("chain without its root", chained + ["--no-timestamp"],
+            ('chain ends at "CN=Vireska Code Signing CA", issued by "CN=Vireska Code Signing Root,O=Vireska Pruebas"',
+             "Give that root with --ca-file"))
 
     # Through the token, time-stamped: the certificate and its chain from a file; then the certificate from the
-    # token, the first of two authorities failing when signing, so that the second stamps it; then with the PIN
-    # typed at the prompt, which must not echo it, and no time stamp, which must say when the signature ends.
-    stamp = ("signed by " + SUBJECT_SIGNER, "time-stamped by ", "(%s) at " % tsa)
+    # token, its PIN piped (--pin-file <(...)) with a Windows line end, of four authorities the first failing when
+    # signing, so that the second stamps it, the third failing if asked to sign after, the fourth silent; then the
+    # chained signer, verified with its root alone; then with the PIN typed at the prompt, which must not echo it,
+    # and no time stamp, which must say when the signature ends.
+    stamp = ("signed by " + SUBJECT_SIGNER, "time-stamped by ", re.compile(r"\(%s\) at \w" % re.escape(tsa)))
     signed("token, certificate from a file", run([release] + token + ["--timestamp", tsa, "--ca-file", f["ca.pem"]],
                                                  cwd=repo), stamp, True)
-    from_token = [KEY + ";type=cert" if o == f["chain.pem"] else o for o in token]
+    from_token = [KEY + ";type=cert" if o == f["chain.pem"] else o for o in token[:-2]]
     signed("token, certificate from the token", run(
-        [release] + from_token + ["--timestamp", tsa + "/flaky-token", "--timestamp", tsa, "--ca-file", f["ca.pem"]],
-        cwd=repo), stamp, True)
+        ["bash", "-c", 'exec "$0" "$@" --pin-file <(cat "$PIN_FILE")', release] + from_token +
+        ["--timestamp", tsa + "/flaky-token", "--timestamp", tsa, "--timestamp", tsa + "/flaky-after",
+         "--timestamp", "http://127.0.0.1:9/", "--ca-file", f["ca.pem"]],
+        cwd=repo, env=dict(os.environ, PIN_FILE=f["pin-windows"])), stamp, True)
+    signed("token, chained certificate", run([release] + chained + ["--timestamp", tsa, "--ca-file", f["root-and-tsa.pem"]],
+                                             cwd=repo), ("signed by " + SUBJECT_CHAINED,) + stamp[1:], True,
+           ca=f["root-and-tsa.pem"])
     end = run(["openssl", "x509", "-in", f["signer.pem"], "-noout", "-enddate"]).stdout.strip().split("=")[1]
     status, shown = typed_pin([release] + token[:-2] + ["--no-timestamp", "--ca-file", f["ca.pem"]], repo)
     signed("PIN typed, no time stamp", subprocess.CompletedProcess([], status, shown, ""),
@@ -335,14 +432,21 @@ def main():
     leaks = [o for o in outputs + [open(arguments).read()] if PIN in o]
     if leaks:
         failures.append("the PIN appears in an output or on a command line: %s" % leaks[0])
+    ran = {line.split(" ", 1)[0] for line in open(arguments)}
+    if ran != {"openssl", "osslsigncode", "pkcs11-tool", "curl"}:
+        failures.append("the logging stand-ins ran for %s only: the script bypassed the others" % sorted(ran))
 
     # The .pfx release is made from another directory, through a symbolic link, with the files named relative
     # to that directory: the script must find its checkout and the files all the same.
     link = os.path.join(args.work, "release-link.sh")
     os.symlink(release, link)
-    relative = [os.path.relpath(o, args.work) if os.path.isabs(o) else o for o in pfx]
-    signed("from a .pfx", run([link] + relative + ["--timestamp", tsa, "--ca-file", os.path.relpath(f["ca.pem"], args.work)],
-                              cwd=args.work), stamp, True)
+    # The .pfx is one Windows exported with the legacy RC2-40 cipher, its password file has Windows line ends and a
+    # second line.
+    legacy = ["--sign", f["legacy.pfx"], "--password-file", f["password-windows"]]
+    relative = [os.path.relpath(o, args.work) if os.path.isabs(o) else o for o in legacy]
+    signed("from a legacy .pfx", run([link] + relative + ["--timestamp", tsa, "--ca-file",
+                                                          os.path.relpath(f["ca.pem"], args.work)], cwd=args.work),
+           stamp + ("uses a legacy cipher",), True)
     authority.shutdown()
     if os.path.exists(exe):
         sums = run(["sha256sum", "-c", "SHA256SUMS"], cwd=os.path.join(repo, "dist"))
