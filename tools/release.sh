@@ -219,9 +219,11 @@ if [ -n "$pfx" ]; then
     signing_pfx=$pfx
     if [ ${#legacy[@]} -gt 0 ]; then
         signing_pfx=$private/signing.pfx
-        openssl pkcs12 -legacy -in "$pfx" "${passin[@]}" -nodes 2>/dev/null |
-            openssl pkcs12 -export -out "$signing_pfx" "${passout[@]}" 2>"$scratch/openssl.log" ||
+        # (openssl reads the key and the certificates from -in one after the other: a file, not a pipe.)
+        (umask 077 && openssl pkcs12 -legacy -in "$pfx" "${passin[@]}" -nodes -out "$private/signing.pem" 2>/dev/null &&
+         openssl pkcs12 -export -in "$private/signing.pem" -out "$signing_pfx" "${passout[@]}") 2>"$scratch/openssl.log" ||
             fail "cannot make over $pfx with a current cipher: $(head -n 1 "$scratch/openssl.log")"
+        rm -f "$private/signing.pem"
     fi
     sign=(-pkcs12 "$signing_pfx" "${readpass[@]}")
 elif [ -n "$module" ]; then
