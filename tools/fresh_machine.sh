@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fresh-machine check of the scripts: makes a fresh minimal Debian of the given release with debootstrap, in a
 # directory of its own, clones the current commit into it and runs the README's commands there as a new member of
-# the staff would, then prints each command's result and duration. A run on a used machine hides missing install
+# the staff would (and then tools/release.sh, unsigned), then prints each command's result and duration. A run on a used machine hides missing install
 # steps; this does not. It downloads about 1 GB and takes about 10 minutes, so tools/test.sh does not run it.
 #
 #   tools/fresh_machine.sh [--as-root] [--no-i386-security-list] [--keep] RELEASE
@@ -102,7 +102,7 @@ step() {
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 ||
         status=$?
     local elapsed=$((SECONDS - start))
-    results+=("$(printf '%-58s exit %3d  %2d min %02d s' "$label (as $user)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
+    results+=("$(printf '%-64s exit %3d  %2d min %02d s' "$label (as $user)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
     echo "   ${results[-1]}"
     last_log=$log
     return "$status"
@@ -129,7 +129,7 @@ for system in sys dev; do
     mount --rbind "/$system" "$root/$system"
     mount --make-rslave "$root/$system"
 done
-results+=("$(printf '%-58s          %2d min %02d s' "debootstrap --variant=minbase $release" $(( (SECONDS - start) / 60 )) \
+results+=("$(printf '%-64s          %2d min %02d s' "debootstrap --variant=minbase $release" $(( (SECONDS - start) / 60 )) \
                     $(( (SECONDS - start) % 60 )))")
 
 # As a person sets up a machine: git, a user, the commit cloned into the user's home.
@@ -159,6 +159,9 @@ step "tools/demo.sh" "$user" "cd vireska && tools/demo.sh" || true
 demo_log=$last_log
 step "tools/test.sh" "$user" "cd vireska && tools/test.sh" || true
 test_log=$last_log
+# And the release, unsigned, whose build record says what its bytes came from on this release of Debian.
+step "tools/release.sh (unsigned)" "$user" "cd vireska && tools/release.sh" || true
+release_log=$last_log
 
 echo
 echo "== Debian $release${no_i386_security:+, without the i386 list of $release-security}, commit ${commit:0:12}: results"
@@ -169,4 +172,8 @@ grep -E '^== (running|.*instead|every box|the run differs|exit code)' "$demo_log
 echo "== tools/test.sh's results:"
 sed -n '/^== results/,$p' "$test_log" | sed 's/^/  /'
 grep -h 'the 32-bit Wine could not\|apt-get could not' "$logs"/*.log | sed 's/^/  /' || true
+echo "== tools/release.sh's files and build record:"
+sed -n '/^== release/,$p' "$release_log" | sed 's/^/  /'
+cp "$root$home/vireska/dist/BUILDINFO" "$logs/BUILDINFO" 2>/dev/null && sed 's/^/  /' "$logs/BUILDINFO" ||
+    echo "  (no dist/BUILDINFO)"
 echo "== all output is in $logs"
