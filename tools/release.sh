@@ -370,10 +370,14 @@ if [ -n "$signing" ]; then
            grep -qE "unable to get (local )?issuer certificate|self.signed certificate in certificate chain" \
                 "$scratch/verify.log"; then
             end=$(chain_end "$scratch/certs.pem")
-            fail "the signed file does not verify against $ca_file: its certificate chain ends at" \
-                 "\"${end%%|*}\", issued by \"${end#*|}\", which is not a root there. Give that root with" \
-                 "--ca-file FILE (your certificate authority publishes it): the system's bundle holds only the roots" \
-                 "trusted for web sites, not the code-signing roots of several authorities"
+            if [ "${end%%|*}" = "${end#*|}" ]; then
+                end="at the root \"${end%%|*}\", which is not among the roots there"
+            else
+                end="at \"${end%%|*}\", issued by \"${end#*|}\", which is not a root there"
+            fi
+            fail "the signed file does not verify against $ca_file: its certificate chain ends $end. Give that" \
+                 "root with --ca-file FILE (your certificate authority publishes it): the system's bundle holds only" \
+                 "the roots trusted for web sites, not the code-signing roots of several authorities"
         fi
         fail "the signed file does not verify against $ca_file: $(grep -i -m 3 "fail\|error" "$scratch/verify.log" ||
                                                                   tail -n 1 "$scratch/verify.log")"
