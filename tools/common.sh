@@ -62,11 +62,13 @@ apt_install() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
 }
 
-# What apt-get said of why it failed, in one line: its last error, after the first unmet dependency if any.
+# What apt-get said of why it failed, in one line: its last error, after the first unmet dependency if any (one of
+# an i386 package first: apt lists the amd64 packages it would have to change as well).
 apt_reason() {
     local unmet error
-    unmet=$(sed -n 's/^ *\(\S* : \(Pre\)\?Depends: .*\)/\1/p' "$1" | head -n 1)
-    error=$(grep '^E: ' "$1" | tail -n 1)
+    unmet=$(sed -n 's/^ *\(\S* : \(Pre\)\?Depends: .*\)/\1/p' "$1")
+    unmet=$(grep -m 1 ':i386 : ' <<<"$unmet" || head -n 1 <<<"$unmet")
+    error=$(grep '^E: ' "$1" | tail -n 1 || true)
     echo "${unmet:+$unmet; }${error:-exit code $2}"
 }
 
