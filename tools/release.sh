@@ -201,12 +201,13 @@ if [ -n "$pfx" ]; then
     fi
     legacy=()
     if ! openssl pkcs12 -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$scratch/cert.pem" 2>"$scratch/openssl.log"; then
-        # Windows exports with RC2-40 unless told otherwise, a cipher OpenSSL 3 keeps in its legacy provider.
+        # Older versions of Windows export with RC2-40 (and newer ones when asked for the old format), a cipher
+        # OpenSSL 3 keeps in its legacy provider.
         grep -q "unsupported" "$scratch/openssl.log" &&
             openssl pkcs12 -legacy -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$scratch/cert.pem" 2>/dev/null ||
             fail "cannot open $pfx: wrong password, or not a PKCS#12 (.pfx) file ($(head -n 1 "$scratch/openssl.log"))"
         legacy=(-legacy)
-        echo "== $pfx uses a legacy cipher (RC2-40, as Windows exports by default): opened with OpenSSL's legacy" \
+        echo "== $pfx uses a legacy cipher (RC2-40, as older Windows exports): opened with OpenSSL's legacy" \
              "provider, and signed from a copy made over with AES in a private directory"
     fi
     keys=$(openssl pkcs12 "${legacy[@]}" -in "$pfx" "${passin[@]}" -nocerts -nodes 2>/dev/null | grep -c "PRIVATE KEY" ||
