@@ -53,6 +53,7 @@ ensure_packages debootstrap
 checkout=$PWD
 logs=$checkout/build/fresh-machine/$release-$(date +%Y%m%d-%H%M%S)
 mkdir -p "$logs"
+running=""  # the command being waited for
 root=$(mktemp -d "/var/tmp/fresh-$release.XXXXXX")
 chmod 755 "$root"  # the system's root directory, which its users must be able to traverse
 
@@ -64,6 +65,7 @@ mounts_inside() {
 cleanup() {
     local status=$? process mount
     trap - EXIT INT TERM
+    [ -z "$running" ] || kill "$running" 2>/dev/null || true
     for process in /proc/[0-9]*; do
         [ "$(readlink "$process/root" 2>/dev/null)" != "$root" ] || kill -9 "${process#/proc/}" 2>/dev/null || true
     done
@@ -83,7 +85,7 @@ cleanup() {
     exit "$status"
 }
 trap cleanup EXIT
-trap 'echo "== interrupted"; exit 130' INT
+trap 'echo "== interrupted: stopping what runs in $root, and unmounting what is mounted there"; exit 130' INT
 trap 'exit 143' TERM
 
 results=()
@@ -98,9 +100,11 @@ step() {
               --groups="$(chroot "$root" id -g ana)")
     fi
     echo "== $label (as $user; output in $log)"
+    # (In the background, waited for: Ctrl-C then ends the wait at once, and the cleanup stops the command.)
     chroot "${spec[@]}" "$root" env -i HOME="$home" USER="$user" LOGNAME="$user" LANG=C.UTF-8 TERM=dumb \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 ||
-        status=$?
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 &
+    running=$!
+    wait "$running" || status=$?
     local elapsed=$((SECONDS - start))
     results+=("$(printf '%-64s exit %3d  %2d min %02d s' "$label (as $user)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
     echo "   ${results[-1]}"
@@ -110,8 +114,9 @@ step() {
 
 start=$SECONDS
 echo "== a fresh minimal Debian $release in $root"
-debootstrap --variant=minbase "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 ||
-    { tail -n 20 "$logs/debootstrap.log" >&2; echo "debootstrap failed (above)" >&2; exit 1; }
+debootstrap --variant=minbase "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 &
+running=$!
+wait "$running" || { tail -n 20 "$logs/debootstrap.log" >&2; echo "debootstrap failed (above)" >&2; exit 1; }
 rm -f "$root/etc/apt/sources.list"
 {
     printf 'Types: deb\nURIs: %s\nSuites: %s %s-updates\nComponents: main\n' "$mirror" "$release" "$release"
