@@ -73,7 +73,6 @@ def make_certificates(work):
     for cert, ext, csr, ca, days in (("signer.pem", "codesign.ext", "signer", "ca", "2"),
                                      ("tls.pem", "tls.ext", "signer", "ca", "2"), ("tsa.pem", "tsa.ext", "tsa", "ca", "2"),
                                      ("other.pem", "codesign.ext", "other", "ca", "2"),
-                                     ("expired.pem", "codesign.ext", "signer", "ca", "-1"),
                                      ("intermediate.pem", "ca.ext", "intermediate", "root", "2"),
                                      ("chained.pem", "codesign.ext", "chained", "intermediate", "2")):
         commands.append(["x509", "-req", "-in", f[csr + ".pem"] + ".csr", "-CA", f[ca + ".pem"], "-CAkey",
@@ -83,6 +82,20 @@ def make_certificates(work):
                          "-out", f[pfx], "-passout", "file:" + f["password"]])
     commands.append(["pkcs12", "-export", "-nokeys", "-in", f["signer.pem"], "-out", f["nokey.pfx"],
                      "-passout", "file:" + f["password"]])
+    # A code-signing certificate of the signer's key that expired in 2025 (openssl ca: OpenSSL 3.5's x509 refuses
+    # an end before the start, and 3.0's has no option for either date).
+    expired = os.path.join(work, "expired-ca")
+    os.makedirs(os.path.join(expired, "new"))
+    with open(os.path.join(expired, "ca.cnf"), "w") as out:
+        out.write("[ca]\ndefault_ca = expired\n[expired]\ndatabase = %s/index.txt\nnew_certs_dir = %s/new\n"
+                  "serial = %s/serial\ndefault_md = sha256\npolicy = anything\n[anything]\n"
+                  "organizationName = optional\ncommonName = supplied\n" % (expired, expired, expired))
+    open(os.path.join(expired, "index.txt"), "w").close()
+    with open(os.path.join(expired, "serial"), "w") as out:
+        out.write("01\n")
+    commands.append(["ca", "-batch", "-config", os.path.join(expired, "ca.cnf"), "-cert", f["ca.pem"], "-keyfile",
+                     f["ca.key"], "-in", f["signer.pem"] + ".csr", "-startdate", "20250101000000Z", "-enddate",
+                     "20250102000000Z", "-extfile", f["codesign.ext"], "-notext", "-out", f["expired.pem"]])
     commands.append(["pkcs12", "-export", "-legacy", "-inkey", f["signer.key"], "-in", f["signer.pem"], "-certfile",
                      f["ca.pem"], "-out", f["legacy.pfx"], "-passout", "file:" + f["password"]])
     # The signer's key and certificate as the token takes them (PKCS#8 and DER).
@@ -348,7 +361,8 @@ def main():
             ("wrong PIN", token[:-1] + [f["wrong-pin"]], "wrong PIN"),
             ("certificate of another key", [f["other.pem"] if o == f["chain.pem"] else o for o in token],
              "is not that of the key"),
-            ("expired certificate", [f["expired.pem"] if o == f["chain.pem"] else o for o in token], "expired on "),
+            ("expired certificate", [f["expired.pem"] if o == f["chain.pem"] else o for o in token],
+             "expired on Jan  2 00:00:00 2025 GMT"),
             ("certificate on the token not for code signing",
              [KEY.replace("codesign", "tls") + ";type=cert" if o == f["chain.pem"] else o for o in token],
              "not a code-signing"),
