@@ -2,7 +2,7 @@
 # The fresh-machine check of the scripts: makes a fresh minimal Debian of the given release with debootstrap, in a
 # directory of its own, clones the current commit into it and runs the README's commands there as a new member of
 # the staff would (and then tools/release.sh, unsigned), then prints each command's result and duration. A run on a used machine hides missing install
-# steps; this does not. It downloads about 1 GB and takes about 10 minutes, so tools/test.sh does not run it.
+# steps; this does not. It downloads about 1 GB and takes 10 to 15 minutes, so tools/test.sh does not run it.
 #
 #   tools/fresh_machine.sh [--as-root] [--no-i386-security-list] [--keep] RELEASE
 #
