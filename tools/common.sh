@@ -55,10 +55,11 @@ apt_update() {
     rm -f "$log"
 }
 
-# apt-get install PACKAGE..., its output in LOG; 0 or apt-get's exit code.
+# apt_update, then apt-get install PACKAGE..., its output in LOG; 0 or apt-get's exit code.
 apt_install() {
     local log=$1
     shift
+    apt_update
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
 }
 
@@ -107,12 +108,10 @@ ensure_packages() {
         echo "  $i386_command"
         return 0
     fi
-    local log
+    local log status=0
     log=$(mktemp)
     if [ ${#missing[@]} -gt 0 ]; then
         echo "== installing: ${missing[*]}"
-        apt_update
-        local status=0
         apt_install "$log" "${missing[@]}" || status=$?
         if [ "$status" -ne 0 ]; then
             tail -n 20 "$log" | sed 's/^/    /' >&2
@@ -128,8 +127,6 @@ ensure_packages() {
     if [ ${#missing_i386[@]} -gt 0 ]; then
         echo "== installing the 32-bit Wine: ${missing_i386[*]}"
         [ -z "$add_i386" ] || dpkg --add-architecture i386
-        apt_update
-        local status=0
         apt_install "$log" "${missing_i386[@]}" || status=$?
         [ "$status" -eq 0 ] ||
             echo "== the 32-bit Wine could not be installed, so the 32-bit release is not run (its tests are" \

@@ -37,16 +37,16 @@ def read_junit(path):
 
 
 def main(argv):
-    broken, runs = [], []
+    unbuilt, runs = [], []
     arguments = iter(argv)
     for argument in arguments:
         if argument == "--broken":
-            broken.append(next(arguments))
+            unbuilt.append(next(arguments))
         else:
             preset, rest = argument.split(":", 1)
             path, code, seconds = rest.rsplit(":", 2)
             runs.append((preset, path, int(code), int(seconds)))
-    lines, totals, reasons = [], collections.Counter(), collections.OrderedDict()
+    lines, totals, reasons, broken = [], collections.Counter(), collections.OrderedDict(), []
     for preset, path, code, seconds in runs:
         try:
             tests = read_junit(path)
@@ -66,9 +66,8 @@ def main(argv):
         for name, status, reason in tests:
             if reason:
                 reasons.setdefault((status, reason), []).append(name)
-    for preset in broken:
-        if not any(line.startswith(preset + " ") for line in lines):
-            lines.append("%-12s did not build (see above)" % preset)
+    lines += ["%-12s did not build (see above)" % preset for preset in unbuilt]
+    broken += unbuilt
     verdict = "%d passed, %d failed, %d skipped" % (totals["passed"], totals["failed"], totals["skipped"])
     if totals["not run"]:
         verdict += ", %d not run" % totals["not run"]

@@ -8,8 +8,8 @@
 #
 # RELEASE is trixie (13) or bookworm (12). By default the commands run as a user, "ana", a new member of the
 # staff: tools/test.sh prints what to install as root, which is run as root, then tools/demo.sh and tools/test.sh
-# run as ana; --as-root runs the two as root, which installs everything itself. --no-i386-security-list limits the security source to amd64, so
-# that its i386 list is missing, as when a mirror serves a broken one. --keep keeps the system (unmounted).
+# run as ana; --as-root runs the two as root, which installs everything itself. --no-i386-security-list limits
+# the security source to amd64, so that its i386 list is missing, as when a mirror serves a broken one. --keep keeps the system (unmounted).
 # Mirrors are those of this machine's apt sources. Each command's whole output is kept under build/fresh-machine/.
 . "$(dirname "$(readlink -f "$0")")/common.sh"
 
@@ -92,16 +92,14 @@ results=()
 # step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, as USER (root or ana), in the clone; its
 # output goes to a log of its own, its result and duration to the summary. Returns the command's exit code.
 step() {
-    local label=$1 user=$2 command=$3 log status=0 start=$SECONDS home=/root spec=()
+    local label=$1 user=$2 command=$3 log status=0 start=$SECONDS home=/root as_user=()
     log=$logs/$(( ${#results[@]} + 1 ))-$(tr -c 'a-zA-Z0-9\n' - <<<"$label" | head -c 60).log
     if [ "$user" = ana ]; then
-        home=/home/ana
-        spec=(--userspec="$(chroot "$root" id -u ana):$(chroot "$root" id -g ana)"
-              --groups="$(chroot "$root" id -g ana)")
+        home=/home/ana as_user=(runuser -u ana --)
     fi
     echo "== $label (as $user; output in $log)"
     # (In the background, waited for: Ctrl-C then ends the wait at once, and the cleanup stops the command.)
-    chroot "${spec[@]}" "$root" env -i HOME="$home" USER="$user" LOGNAME="$user" LANG=C.UTF-8 TERM=dumb \
+    chroot "$root" "${as_user[@]}" env -i HOME="$home" USER="$user" LOGNAME="$user" LANG=C.UTF-8 TERM=dumb \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 &
     running=$!
     wait "$running" || status=$?

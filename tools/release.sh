@@ -156,12 +156,12 @@ read_secret() {
 # Where a chain of certificates (PEM, the signer first) ends: "SUBJECT|ISSUER" of the last certificate that the
 # others lead to from the signer, following each one's issuer among them.
 chain_end() {
-    local dir=$scratch/chain-end names=() current=0 step i found
+    local dir=$scratch/chain-end names=() current=0 step i found pair count
     rm -rf "$dir" && mkdir "$dir"
-    awk -v dir="$dir" '/-----BEGIN CERTIFICATE-----/ {n++} n {print > (dir "/" n ".pem")}' "$1"
-    for ((i = 1; i <= $(ls "$dir" | wc -l); i++)); do
-        names+=("$(openssl x509 -in "$dir/$i.pem" -noout -subject -nameopt RFC2253 | cut -d= -f2-)|$(
-                  openssl x509 -in "$dir/$i.pem" -noout -issuer -nameopt RFC2253 | cut -d= -f2-)")
+    count=$(awk -v dir="$dir" '/-----BEGIN CERTIFICATE-----/ {n++} n {print > (dir "/" n ".pem")} END {print n + 0}' "$1")
+    for ((i = 1; i <= count; i++)); do
+        mapfile -t pair < <(openssl x509 -in "$dir/$i.pem" -noout -subject -issuer -nameopt RFC2253 | cut -d= -f2-)
+        names+=("${pair[0]}|${pair[1]}")
     done
     for ((step = 0; step < ${#names[@]}; step++)); do
         [ "${names[current]%%|*}" != "${names[current]#*|}" ] || break  # a root, which issued itself

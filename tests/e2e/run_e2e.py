@@ -93,6 +93,13 @@ def short(value, limit=90):
     return text if len(text) <= limit else text[:limit] + f"... ({len(text)} chars)"
 
 
+def loaded_into(marker):
+    """The programs (file names) a marker DLL was loaded into, one per load, from the file it writes."""
+    if not os.path.exists(marker):
+        return []
+    return [host.split("\\")[-1] for host in open(marker, encoding="utf-16-le").read().splitlines()]
+
+
 def control_run(prefix, control, markers, problems):
     """The planted DLL's positive control: a program without the start-up protection (the benchmark's baseline,
     for the same machine), run from the same Downloads folder, must load the planted uxtheme.dll; if it does not,
@@ -104,8 +111,8 @@ def control_run(prefix, control, markers, problems):
         os.unlink(planted)
     log = os.path.join(prefix.path, "boxes-control.log")
     status = prefix.run_answering(program, "yes", log, program_args=("1",))
-    hosts = open(planted, encoding="utf-16-le").read().splitlines() if os.path.exists(planted) else []
-    if status != 0 or os.path.basename(program) not in [host.split("\\")[-1] for host in hosts]:
+    hosts = loaded_into(planted)
+    if status != 0 or os.path.basename(program) not in hosts:
         problems.append(f"control: {os.path.basename(program)}, without the program's protection, did not load the "
                         f"planted uxtheme.dll from the same folder (helper status {status}, loaded into "
                         f"{sorted(set(hosts))}), so the scenario cannot show that the program refuses it")
@@ -151,9 +158,9 @@ def run_scenario(scenario, template, work, exe, helper, i686=False, control=None
                 problems.append(f"{run}: helper status {status}, program exit code {exit_code}; Wine said: "
                                 f"{short(prefix.last_output.strip()[-600:] or 'nothing', 640)}")
             for marker, wanted in markers.items():
-                hosts = open(marker, encoding="utf-16-le").read().splitlines() if os.path.exists(marker) else []
+                hosts = loaded_into(marker)
                 dll = os.path.basename(marker)[:-len(".ran")]
-                if wanted and os.path.basename(exe) not in [host.split("\\")[-1] for host in hosts]:
+                if wanted and os.path.basename(exe) not in hosts:
                     problems.append(f"{run}: the system's {dll} was not preloaded by the program (loaded into "
                                     f"{sorted(set(hosts))})")
                 elif hosts and not wanted:
