@@ -1,10 +1,11 @@
 # Sourced first by every script of tools/, as  . "$(dirname "$(readlink -f "$0")")/common.sh"  (plain sh can
 # read that line). It runs the script again with bash if it was started with sh, stops it on any error, and
 # changes to the checkout it belongs to, wherever it was called from and through any symbolic link; `caller`
-# keeps the directory it was called from. Then ensure_packages [--spanish-locale] PACKAGE... installs the Debian
-# packages that are missing, and the Spanish locale that the demo and one end-to-end scenario run Wine in (as
-# root), or prints the commands to run as root and exits (as any other user); logged runs a build step quietly
-# and shows what it said when it fails.
+# keeps the directory it was called from. Then ensure_packages [--spanish-locale] [--retry-wine32] PACKAGE...
+# installs the Debian packages that are missing, and the Spanish locale that the demo and one end-to-end scenario
+# run Wine in (as root), or names the one command that installs all the scripts need, tools/install_packages.sh,
+# to run as root, and exits (as any other user); logged runs a build step quietly and shows what it said when it
+# fails.
 if [ -z "${BASH_VERSION:-}" ]; then
     command -v bash >/dev/null 2>&1 && exec bash "$0" "$@"
     echo "$0 needs bash" >&2
@@ -21,91 +22,170 @@ FUZZ_PACKAGES=(clang libclang-rt-dev)
 # Signing and checking a release: Authenticode with osslsigncode, certificates and time-stamp requests with openssl,
 # the key on a token or HSM through PKCS#11 (OpenSC's pkcs11-tool, the PKCS#11 engine of OpenSSL, and the PC/SC
 # daemon through which OpenSC's library and most vendors' reach a token, only recommended by opensc), curl to ask
-# the time-stamp authority; and, for the release's test only, a software token.
+# the time-stamp authority; and, for the release's tests only, a software token, and reprotest with faketime.
 RELEASE_PACKAGES=(osslsigncode openssl ca-certificates git opensc pcscd libengine-pkcs11-openssl curl)
-RELEASE_TEST_PACKAGES=(softhsm2)
+RELEASE_TEST_PACKAGES=(softhsm2 reprotest faketime)
 # 64-bit Wine in a virtual X server, with the fonts and X libraries its message boxes are drawn with, and the
 # locale definitions that the Spanish locale is generated from.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
                libxinerama1 libxfixes3 locales)
 # The 32-bit Wine that runs the 32-bit release, the file customers get, on an amd64 system, with the same X
-# libraries as the 64-bit one: packages of the i386 architecture, which dpkg is told of once. They are installed
-# apart, after the rest, and may fail (a mirror's i386 list out of step with its amd64 one): the tests of the
-# 32-bit release are then skipped with the reason, and the demo runs the x86-64 build.
+# libraries as the 64-bit one: packages of the i386 architecture. They are installed apart, after the rest, and
+# may fail (a mirror's i386 list out of step with its amd64 one): the tests of the 32-bit release are then
+# skipped with the reason, and the demo runs the x86-64 build.
 if [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
     WINE_PACKAGES+=(wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxcomposite1:i386
                     libxinerama1:i386 libxfixes3:i386)
 fi
+# Everything the demo, the tests and the release need: what tools/install_packages.sh installs.
+EVERY_PACKAGE=("${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
+               "${RELEASE_TEST_PACKAGES[@]}")
 SPANISH_LOCALE="es_ES.UTF-8 UTF-8"  # as /etc/locale.gen names it
+# The files of the system the installs change besides dpkg's (VIRESKA_TEST_ROOT puts them elsewhere, for the
+# tests of this file): the locales to generate, and where a failed install of the 32-bit Wine is remembered (its
+# time, then the reason), so that scripts run as root, as CI runs them, try it again only a day later.
+locale_gen=${VIRESKA_TEST_ROOT:-}/etc/locale.gen
+wine32_failure=${VIRESKA_TEST_ROOT:-}/var/cache/vireska/wine32-failed
+WINE32_RETRY_SECONDS=$((24 * 3600))
+# The one command a user runs as root, as it is pasted: in a root shell, or after sudo.
+install_command=$(printf '%q' "$PWD/tools/install_packages.sh")
 
-# apt-get update, tried once more after a pause when it fails (a mirror caught syncing); then the lists at hand.
-# unfetched_lists names the lists it could not fetch, as suite/component architecture.
+# apt-get update; when it fails for a list of the 64-bit architecture, or without naming a list (a mirror caught
+# syncing), once more after a pause, unless --once. Then the lists at hand are used. unfetched_lists names the
+# lists it could not fetch, as suite/component architecture.
 unfetched_lists=""
 apt_update() {
-    local log
+    local log status=0
     log=$(mktemp)
-    if ! apt-get update -qq 2>&1 | tee "$log"; then
-        echo "== apt-get update failed (above); trying again in 15 s"
-        sleep 15
-        apt-get update -qq 2>&1 | tee "$log" ||
-            echo "== apt-get update failed again (above); going on with the package lists at hand"
-    fi
+    apt-get update -qq >"$log" 2>&1 || status=$?
+    cat "$log"
     unfetched_lists=$(sed -n 's|^E: Failed to fetch \S*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 \2|p' "$log" |
                       sort -u | paste -sd, | sed 's/,/, /g')
+    if [ "$status" -ne 0 ] && [ "${1:-}" != --once ] &&
+       { [ -z "$unfetched_lists" ] || tr , '\n' <<<"$unfetched_lists" | grep -qv ' i386$'; }; then
+        echo "== apt-get update failed (above); trying again in 15 s"
+        sleep 15
+        status=0
+        apt-get update -qq >"$log" 2>&1 || status=$?
+        cat "$log"
+    fi
+    [ "$status" -eq 0 ] || echo "== apt-get update failed (above); going on with the package lists at hand"
     rm -f "$log"
 }
 
-# apt_update, then apt-get install PACKAGE..., its output in LOG; 0 or apt-get's exit code.
+# apt_install LOG [--once] PACKAGE...: apt_update, then apt-get install, its output in LOG; 0 or apt-get's exit code.
 apt_install() {
-    local log=$1
+    local log=$1 once=""
     shift
-    apt_update
+    [ "$1" != --once ] || { once=--once; shift; }
+    apt_update $once
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
 }
 
-# What apt-get said of why it failed, in one line: its last error, after the first unmet dependency if any (one of
-# an i386 package first: apt lists the amd64 packages it would have to change as well).
+# What apt-get said of why it failed, in one line: the first unmet dependency if any (one of an i386 package
+# first: apt lists the amd64 packages it would have to change as well), then its first error (which names the
+# list or the file it could not fetch, where one was).
 apt_reason() {
     local unmet error
     unmet=$(sed -n 's/^ *\(\S* : \(Pre\)\?Depends: .*\)/\1/p' "$1")
     unmet=$(grep -m 1 ':i386 : ' <<<"$unmet" || head -n 1 <<<"$unmet")
-    error=$(grep '^E: ' "$1" | tail -n 1 || true)
+    error=$(grep -m 1 '^E: ' "$1" || true)
     echo "${unmet:+$unmet; }${error:-exit code $2}"
 }
 
-ensure_packages() {
-    local locale="" package missing=() missing_i386=() commands=()
-    if [ "${1:-}" = --spanish-locale ]; then
-        shift
-        # A locale made by localedef alone is lost when the locales package rewrites its archive: it must be
-        # enabled in /etc/locale.gen, where locale-gen finds it.
-        locale -a 2>/dev/null | grep -qx 'es_ES\.utf8' && grep -qx "$SPANISH_LOCALE" /etc/locale.gen 2>/dev/null ||
-            locale=1
+# When the 32-bit Wine last failed to install, in seconds since 1970; nothing if it did not, or no one knows.
+wine32_failed_at() {
+    local when=""
+    [ ! -r "$wine32_failure" ] || when=$(head -n 1 "$wine32_failure")
+    [[ $when =~ ^[0-9]+$ ]] && echo "$when" || true
+}
+
+# The note a run without the 32-bit Wine gives: why, when an install failed lately, and what installs it.
+wine32_missing() {
+    local note="== the 32-bit Wine is not installed, so the 32-bit release is not run (its tests are skipped, the demo"
+    local when
+    note+=" runs the x86-64 build)"
+    when=$(wine32_failed_at)
+    [ -z "$when" ] ||
+        note+="; it could not be installed on $(date -d "@$when" '+%Y-%m-%d %H:%M'): $(sed -n 2p "$wine32_failure")"
+    echo "$note; $1"
+}
+
+# install_wine32 [--retry] PACKAGE...: as root, installs the i386 packages, adding the architecture first where
+# it is not there. Where that fails, it is said in one line, the architecture is removed again if it was added
+# for them and nothing of it is installed (so that no later apt-get update fails on its lists), and the failure
+# is remembered: scripts run as root do not try again for a day, unless --retry (tools/install_packages.sh).
+install_wine32() {
+    local retry="" added="" status=0 log reason said when
+    [ "$1" != --retry ] || { retry=1; shift; }
+    when=$(wine32_failed_at)
+    if [ -z "$retry" ] && [ -n "$when" ] && [ $(($(date +%s) - when)) -lt "$WINE32_RETRY_SECONDS" ]; then
+        wine32_missing "it is tried again a day after that, or at once by $install_command"
+        return 0
     fi
+    echo "== installing the 32-bit Wine: $*"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+        added=1
+    fi
+    log=$(mktemp)
+    apt_install "$log" --once "$@" || status=$?
+    if [ "$status" -eq 0 ]; then
+        rm -f "$log" "$wine32_failure"
+        return 0
+    fi
+    reason="apt-get said: $(apt_reason "$log" "$status")"
+    reason+="${unfetched_lists:+ (the package list $unfetched_lists could not be fetched)}"
+    if [ -n "$added" ]; then
+        if said=$(dpkg --remove-architecture i386 2>&1); then
+            reason+="; the i386 architecture, added for it, is removed again"
+        else
+            reason+="; the i386 architecture, added for it, stays: ${said:-dpkg could not remove it}"
+        fi
+    elif ! dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep -q ':i386$'; then
+        reason+="; the i386 architecture was there before, with no i386 package installed: it is left as it was"
+        reason+=" (dpkg --remove-architecture i386 would remove it)"
+    fi
+    rm -f "$log"
+    mkdir -p "$(dirname "$wine32_failure")"
+    printf '%s\n%s\n' "$(date +%s)" "$reason" >"$wine32_failure"
+    echo "== the 32-bit Wine could not be installed, so the 32-bit release is not run (its tests are skipped, the" \
+         "demo runs the x86-64 build); $reason"
+}
+
+ensure_packages() {
+    local locale="" retry="" package missing=() missing_i386=() needs=()
+    while [[ ${1:-} == --* ]]; do
+        case $1 in
+        --spanish-locale)
+            # A locale made by localedef alone is lost when the locales package rewrites its archive: it must be
+            # enabled in /etc/locale.gen, where locale-gen finds it.
+            locale -a 2>/dev/null | grep -qx 'es_ES\.utf8' && grep -qx "$SPANISH_LOCALE" "$locale_gen" 2>/dev/null ||
+                locale=1 ;;
+        --retry-wine32) retry=--retry ;;
+        esac
+        shift
+    done
     for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" && continue
         if [[ $package == *:i386 ]]; then missing_i386+=("$package"); else missing+=("$package"); fi
     done
-    [ ${#missing[@]} -gt 0 ] || [ ${#missing_i386[@]} -gt 0 ] || [ -n "$locale" ] || return 0
-    local add_i386="" install="apt-get install -y --no-install-recommends"
-    dpkg --print-foreign-architectures | grep -qx i386 || add_i386="dpkg --add-architecture i386 && "
-    local enable_locale="sed -i 's/^# *$SPANISH_LOCALE\$/$SPANISH_LOCALE/' /etc/locale.gen"
-    enable_locale+=" && { grep -qx '$SPANISH_LOCALE' /etc/locale.gen || echo '$SPANISH_LOCALE' >>/etc/locale.gen; }"
-    enable_locale+=" && locale-gen"
     if [ "$(id -u)" -ne 0 ]; then
-        [ ${#missing[@]} -eq 0 ] || commands+=("apt-get update && $install ${missing[*]}")
-        [ -z "$locale" ] || commands+=("$enable_locale")
-        local i386_command="${add_i386}apt-get update && $install ${missing_i386[*]}"
-        if [ ${#commands[@]} -gt 0 ]; then
-            echo "$(basename "$0"): this needs what only root may install; run as root, then this again:" >&2
-            printf '  %s\n' "${commands[@]}" >&2
-            [ ${#missing_i386[@]} -eq 0 ] ||
-                echo "  $i386_command   # the 32-bit Wine: without it the 32-bit release is not run" >&2
+        [ ${#missing[@]} -eq 0 ] || needs+=("the packages ${missing[*]}")
+        [ -z "$locale" ] || needs+=("the Spanish locale (es_ES.UTF-8)")
+        if [ ${#needs[@]} -gt 0 ]; then
+            {
+                echo "$(basename "$0") needs what only root may install: $(printf '%s and ' "${needs[@]}" |
+                                                                          sed 's/ and $//')."
+                echo "Run this once as root (in a root shell, or after sudo); it installs all that the demo, the" \
+                     "tests and the release need:"
+                echo "  $install_command"
+                echo "then $(basename "$0") again."
+            } >&2
             exit 1
         fi
-        echo "== the 32-bit Wine is not installed: the 32-bit release is not run (its tests are skipped, the demo"
-        echo "   runs the x86-64 build); to install it, run as root:"
-        echo "  $i386_command"
+        [ ${#missing_i386[@]} -eq 0 ] ||
+            wine32_missing "$install_command, run as root, installs it where apt can"
         return 0
     fi
     local log status=0
@@ -122,18 +202,12 @@ ensure_packages() {
     fi
     if [ -n "$locale" ]; then
         echo "== enabling the locale es_ES.UTF-8 in /etc/locale.gen and generating it"
-        bash -c "$enable_locale" >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
-    fi
-    if [ ${#missing_i386[@]} -gt 0 ]; then
-        echo "== installing the 32-bit Wine: ${missing_i386[*]}"
-        [ -z "$add_i386" ] || dpkg --add-architecture i386
-        apt_install "$log" "${missing_i386[@]}" || status=$?
-        [ "$status" -eq 0 ] ||
-            echo "== the 32-bit Wine could not be installed, so the 32-bit release is not run (its tests are" \
-                 "skipped, the demo runs the x86-64 build); apt-get said: $(apt_reason "$log" "$status")" \
-                 "${unfetched_lists:+(the package list $unfetched_lists could not be fetched)}"
+        { sed -i "s/^# *$SPANISH_LOCALE\$/$SPANISH_LOCALE/" "$locale_gen" &&
+          { grep -qx "$SPANISH_LOCALE" "$locale_gen" || echo "$SPANISH_LOCALE" >>"$locale_gen"; } &&
+          locale-gen; } >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
     fi
     rm -f "$log"
+    [ ${#missing_i386[@]} -eq 0 ] || install_wine32 $retry "${missing_i386[@]}"
 }
 
 # logged LOG COMMAND...: runs a build step with its output in LOG (Ninja writes the compiler's errors to standard

@@ -21,8 +21,7 @@ for preset in "${presets[@]}"; do
     esac
 done
 
-ensure_packages --spanish-locale "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}" \
-                "${RELEASE_PACKAGES[@]}" "${RELEASE_TEST_PACKAGES[@]}"
+ensure_packages --spanish-locale "${EVERY_PACKAGE[@]}"
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT

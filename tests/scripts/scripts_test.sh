@@ -101,5 +101,181 @@ for case in "${results_cases[@]}"; do
         echo "ok: ctest_results.py $arguments: exit $status"
     fi
 done
+
+# The install logic of tools/common.sh, against stand-ins for apt-get, dpkg, dpkg-query, id, locale, locale-gen
+# and sleep first on PATH, which keep a machine's state in files and log each change made to it. A row: who runs
+# (root or user) | what is installed (none; 64: every 64-bit package and the locale; all) | the foreign
+# architectures before | the network (up; down: nothing answers; syncing: the first update fails for an amd64
+# list) | the i386 list of the security suite (ok; broken: a wrong size) | what apt holds back (an arch or -) |
+# the note of a failed 32-bit Wine (-; fresh: an hour old; old: two days) | what runs (install:
+# tools/install_packages.sh; else the bash that a script of tools/ runs after common.sh) | exit code | texts the
+# output must hold, separated by ";;" | the changes made, in order, separated by ";" | foreign architectures after.
+stubs=$links/stubs
+mkdir "$stubs"
+cat >"$stubs/stub" <<'EOF_STUB'
+#!/bin/bash
+# Stand-in for the commands that install packages, on a machine kept in the files of $STUB_STATE.
+s=$STUB_STATE
+case $(basename "$0") in
+id) echo "$STUB_UID" ;;
+sleep) echo "sleep $*" >>"$s/calls" ;;
+locale) cat "$s/locales" ;;
+locale-gen) echo locale-gen >>"$s/calls"
+            ! grep -qx 'es_ES.UTF-8 UTF-8' "$VIRESKA_TEST_ROOT/etc/locale.gen" || echo es_ES.utf8 >>"$s/locales" ;;
+dpkg)
+    case $1 in
+    --print-architecture) echo amd64 ;;
+    --print-foreign-architectures) cat "$s/foreign" ;;
+    --add-architecture) echo "add-architecture $2" >>"$s/calls"; echo "$2" >>"$s/foreign" ;;
+    --remove-architecture)
+        echo "remove-architecture $2" >>"$s/calls"
+        if grep -q ":$2\$" "$s/installed"; then
+            echo "dpkg: error: cannot remove architecture '$2' currently in use by the database" >&2
+            exit 2
+        fi
+        sed -i "/^$2\$/d" "$s/foreign" ;;
+    esac ;;
+dpkg-query)
+    package=${!#}
+    if [[ $package == -* ]]; then cat "$s/installed"
+    elif grep -qxF -- "$package" "$s/installed"; then printf 'install ok installed'
+    else echo "dpkg-query: no packages found matching $package" >&2; exit 1
+    fi ;;
+apt-get)
+    if [[ " $* " == *" update "* ]]; then
+        echo update >>"$s/calls"
+        case $STUB_NET in
+        down) echo "W: Failed to fetch http://mirror.invalid/debian/dists/bookworm/InRelease  Could not connect to" \
+                   "mirror.invalid:80 (192.0.2.1), connection timed out" >&2
+              echo "W: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+              exit 0 ;;
+        syncing) if [ ! -e "$s/synced" ]; then
+                     touch "$s/synced"
+                     echo "E: Failed to fetch http://mirror.invalid/debian/dists/bookworm/main/binary-amd64/Packages.xz" \
+                          " File has unexpected size (9 != 8). Mirror sync in progress?" >&2
+                     exit 100
+                 fi ;;
+        esac
+        echo amd64 >"$s/lists"
+        grep -qx i386 "$s/foreign" || exit 0
+        if [ "$STUB_I386_LIST" = broken ]; then
+            printf '%s%s\n' "E: Failed to fetch http://mirror.invalid/debian-security/dists/bookworm-security/main/" \
+                   "binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?" >&2
+            echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+            echo i386-without-security >>"$s/lists"
+            exit 100
+        fi
+        echo i386 >>"$s/lists"
+        exit 0
+    fi
+    packages=()
+    for argument in "$@"; do [[ $argument == -* || $argument == install ]] || packages+=("$argument"); done
+    arch=amd64
+    [[ ${packages[0]} != *:i386 ]] || arch=i386
+    echo "install $arch" >>"$s/calls"
+    if [ "$STUB_NET" = down ]; then
+        echo "E: Failed to fetch http://mirror.invalid/debian/pool/main/c/cmake/cmake_3.25.1-1_amd64.deb  Could not" \
+             "connect to mirror.invalid:80 (192.0.2.1), connection timed out"
+        echo "E: Unable to fetch some archives, maybe run apt-get update or try with --fix-missing?"
+        exit 100
+    fi
+    if ! grep -q "^$arch" "$s/lists" 2>/dev/null; then
+        echo "E: Unable to locate package ${packages[0]}"
+        exit 100
+    fi
+    if [ "$arch" = i386 ] && grep -qx i386-without-security "$s/lists"; then
+        printf '%s\n' "The following packages have unmet dependencies:" \
+               " libcurl4:i386 : Depends: libbrotli1:i386 (>= 0.6.0) but it is not going to be installed" \
+               "E: Error, pkgProblemResolver::Resolve generated breaks, this may be caused by held packages."
+        exit 100
+    fi
+    if [ "$STUB_HELD" = "$arch" ]; then
+        printf '%s\n' "The following packages have unmet dependencies:" \
+               " wine : Depends: wine64 (= 8.0~repack-4) but it is not going to be installed" \
+               " wine32:i386 : Depends: libwine:i386 (= 8.0~repack-4) but it is not going to be installed" \
+               "E: Unable to correct problems, you have held broken packages."
+        exit 100
+    fi
+    printf '%s\n' "${packages[@]}" >>"$s/installed" ;;
+esac
+EOF_STUB
+chmod +x "$stubs/stub"
+for name in apt-get dpkg dpkg-query id locale locale-gen sleep; do
+    ln -s stub "$stubs/$name"
+done
+# A script of tools/ in a checkout of its own: common.sh, then the bash it is given.
+mkdir -p "$links/probe/tools"
+printf '#!/bin/bash\n. %q\neval "$1"\necho "probe: done"\n' "$source_dir/tools/common.sh" >"$links/probe/tools/probe.sh"
+chmod +x "$links/probe/tools/probe.sh"
+every='ensure_packages --spanish-locale "${EVERY_PACKAGE[@]}"'
+demo='ensure_packages --spanish-locale "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"'
+installer=$(printf '%q' "$links/probe/tools/install_packages.sh")
+gone="the i386 architecture, added for it, is removed again"
+i386_tail="add-architecture i386;update;install i386"
+install_cases=(
+    "root|none|-|up|ok|-|-|install|0|== installing: cmake;;== installed: all that the demo|update;install amd64;locale-gen;$i386_tail|i386"
+    "root|none|-|up|broken|-|-|install|0|libcurl4:i386 : Depends: libbrotli1:i386;;list bookworm-security/main i386 could not be fetched;;$gone;;but wine32:i386|update;install amd64;locale-gen;$i386_tail;remove-architecture i386|-"
+    "root|none|i386|up|broken|-|-|$every|0|going on with the package lists at hand;;was there before, with no i386 package installed: it is left;;probe: done|update;install amd64;locale-gen;update;install i386|i386"
+    "root|none|-|syncing|ok|-|-|$every|0|trying again in 15 s;;probe: done|update;sleep 15;update;install amd64;locale-gen;$i386_tail|i386"
+    "root|none|-|down|ok|-|-|$every|1|apt-get could not install cmake;;E: Failed to fetch http://mirror.invalid/debian/pool/main/c/cmake|update;install amd64|-"
+    "root|64|-|up|ok|i386|-|$every|0|wine32:i386 : Depends: libwine:i386;;you have held broken packages;;$gone|$i386_tail;remove-architecture i386|-"
+    "root|none|-|up|ok|amd64|-|$every|1|apt-get could not install cmake ;;you have held broken packages.|update;install amd64|-"
+    "root|all|i386|up|broken|-|-|install|0|== installed: all that the demo, the tests and the release need\$||i386"
+    "root|64|-|up|ok|-|fresh|$every|0|it could not be installed on ;;it is tried again a day after that, or at once by $installer;;probe: done||-"
+    "root|64|-|up|ok|-|fresh|install|0|== installed: all that the demo, the tests and the release need\$|$i386_tail|i386"
+    "root|64|-|up|ok|-|old|$every|0|== installing the 32-bit Wine|$i386_tail|i386"
+    "user|none|-|up|ok|-|-|$demo|1|probe.sh needs what only root may install: the packages cmake ;;and the Spanish locale (es_ES.UTF-8).;;  $installer\$|-|-"
+    "user|64|-|up|ok|-|-|$every|0|the 32-bit Wine is not installed;;$installer, run as root, installs it where apt can;;probe: done||-"
+    "user|64|-|up|ok|-|fresh|$every|0|it could not be installed on ;;apt-get said: earlier;;probe: done||-"
+    "user|none|-|up|ok|-|-|install|1|runs as root: in a root shell, or after sudo:||-"
+    "user|none|-|up|ok|-|-|logged \"\$VIRESKA_TEST_ROOT/step.log\" sh -c 'echo first; echo \"error: boom\"; exit 3'|3|probe.sh: 'sh -c echo first; echo \"error: boom\"; exit 3' failed (exit code 3);;    error: boom;;the whole output is in $links/row/step.log||-"
+)
+mapfile -t every < <(cd "$links/probe" && bash -c ". $(printf %q "$source_dir/tools/common.sh"); printf '%s\n' \"\${EVERY_PACKAGE[@]}\"")
+for case in "${install_cases[@]}"; do
+    IFS='|' read -r who installed foreign net list held note command code texts calls after <<<"$case"
+    row=$links/row state=$links/row/state
+    rm -rf "$row" && mkdir -p "$state" "$row/etc"
+    : >"$state/calls" && : >"$state/locales" && : >"$state/installed" && : >"$state/foreign"
+    echo '# es_ES.UTF-8 UTF-8' >"$row/etc/locale.gen"
+    [ "$foreign" = - ] || echo "$foreign" >"$state/foreign"
+    [ "$net" != down ] || echo amd64 >"$state/lists"
+    if [ "$installed" != none ]; then
+        printf '%s\n' "${every[@]}" | grep -v ':i386$' >"$state/installed"
+        echo es_ES.utf8 >"$state/locales" && echo 'es_ES.UTF-8 UTF-8' >"$row/etc/locale.gen"
+    fi
+    [ "$installed" != all ] || printf '%s\n' "${every[@]}" | grep ':i386$' >>"$state/installed"
+    case $note in
+    fresh) mkdir -p "$row/var/cache/vireska" && printf '%s\napt-get said: earlier\n' $(($(date +%s) - 3600)) \
+                                                       >"$row/var/cache/vireska/wine32-failed" ;;
+    old) mkdir -p "$row/var/cache/vireska" && printf '%s\napt-get said: earlier\n' $(($(date +%s) - 172800)) \
+                                                     >"$row/var/cache/vireska/wine32-failed" ;;
+    esac
+    run=("$links/probe/tools/probe.sh" "$command")
+    [ "$command" != install ] || run=("$source_dir/tools/install_packages.sh")
+    uid=0
+    [ "$who" = root ] || uid=1000
+    output=$(cd / && env PATH="$stubs:$PATH" STUB_STATE="$state" STUB_UID=$uid STUB_NET=$net STUB_I386_LIST=$list \
+                 STUB_HELD=$held VIRESKA_TEST_ROOT="$row" "${run[@]}" 2>&1)
+    status=$?
+    missing=()
+    while IFS= read -r text; do
+        if [[ $text == *\$ ]]; then grep -qF -x -- "${text%\$}" <<<"$(sed 's/^ *//' <<<"$output")" || \
+                                    grep -qF -- "${text%\$}"$'\n' <<<"$output"$'\n' || missing+=("\"$text\"")
+        else [[ $output == *"$text"* ]] || missing+=("\"$text\""); fi
+    done < <(sed 's/;;/\n/g' <<<"$texts")
+    made=$(paste -sd ';' "$state/calls")
+    [ "$calls" != - ] || calls=""
+    now=$(paste -sd ' ' "$state/foreign")
+    [ -n "$now" ] || now=-
+    label="$who, $installed installed, foreign $foreign, network $net, i386 list $list, held $held, note $note: ${command:0:40}"
+    if [ "$status" -ne "$code" ] || [ ${#missing[@]} -gt 0 ] || [ "$made" != "$calls" ] || [ "$now" != "$after" ]; then
+        echo "FAIL: $label: exit $status, want $code; missing ${missing[*]}; changes \"$made\", want \"$calls\";" \
+             "foreign architectures after: $now, want $after; output:"
+        echo "$output" | sed 's/^/    /'
+        failures=$((failures + 1))
+    else
+        echo "ok: $label: exit $status"
+    fi
+done
 [ "$failures" -eq 0 ]
 
