@@ -6,7 +6,8 @@
 #
 # A test skips itself (SKIP_RETURN_CODE or SKIP_REGULAR_EXPRESSION) after printing "SKIPPED: <reason>"; any other
 # test that ctest did not run (a fixture that failed, an executable that is missing) is "not run", and fails the
-# whole. Exit code 0 only when every preset built and no test failed or went unrun.
+# whole. The tests that failed are named last. Exit code 0 only when every preset built and no test failed or went
+# unrun.
 import collections
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -29,7 +30,8 @@ def read_junit(path):
         else:
             message = case.find("skipped").get("message", "") if case.find("skipped") is not None else ""
             if message.startswith(SELF_SKIPPED):
-                said = [line[len("SKIPPED:"):].strip() for line in output.splitlines() if line.startswith("SKIPPED:")]
+                said = [line.strip()[len("SKIPPED:"):].strip() for line in output.splitlines()
+                        if line.strip().startswith("SKIPPED:")]
                 tests.append((name, "skipped", said[0] if said else f"no reason given ({message})"))
             else:
                 tests.append((name, "not run", message or output.strip() or "ctest gave no reason"))
@@ -46,7 +48,7 @@ def main(argv):
             preset, rest = argument.split(":", 1)
             path, code, seconds = rest.rsplit(":", 2)
             runs.append((preset, path, int(code), int(seconds)))
-    lines, totals, reasons, broken = [], collections.Counter(), collections.OrderedDict(), []
+    lines, totals, reasons, broken, failed = [], collections.Counter(), collections.OrderedDict(), [], []
     for preset, path, code, seconds in runs:
         try:
             tests = read_junit(path)
@@ -66,6 +68,8 @@ def main(argv):
         for name, status, reason in tests:
             if reason:
                 reasons.setdefault((status, reason), []).append(name)
+            elif status == "failed":
+                failed.append("%s (%s)" % (name, preset))
     lines += ["%-12s did not build (see above)" % preset for preset in unbuilt]
     broken += unbuilt
     verdict = "%d passed, %d failed, %d skipped" % (totals["passed"], totals["failed"], totals["skipped"])
@@ -79,6 +83,8 @@ def main(argv):
     for (status, reason), names in reasons.items():
         # A test that skips itself says why; one that ctest did not run is named, with ctest's reason.
         print("%d %s: %s" % (len(names), status, reason) + (" (%s)" % ", ".join(names) if status == "not run" else ""))
+    if failed:
+        print("%d failed: %s" % (len(failed), ", ".join(failed)))
     return 0 if not broken and not totals["failed"] and not totals["not run"] else 1
 
 

@@ -34,7 +34,8 @@ def why_no_32_bit():
     """Why this machine's Wine cannot run 32-bit Windows programs, or None where it can: its 32-bit loader must
     start, which needs both the package and a kernel that runs 32-bit programs."""
     if not os.path.exists(WINE32):
-        return f"there is no 32-bit Wine ({WINE32}; package wine32:i386, which tools/install_packages.sh installs where apt can)"
+        return (f"there is no 32-bit Wine ({WINE32}; package wine32:i386, which tools/install_packages.sh installs"
+                " where apt can)")
     try:
         result = subprocess.run([WINE32, "--version"], capture_output=True, text=True, timeout=60)
     except OSError as error:

@@ -68,6 +68,8 @@ foreach(name IN ITEMS skips_first skips_second)
     add_test(NAME ${name} COMMAND sh -c "echo 'SKIPPED: there is no 32-bit Wine (because; said so)'; exit 77")
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endforeach()
+add_test(NAME skips_indented COMMAND sh -c "echo '   SKIPPED: said after spaces'; exit 77")
+set_tests_properties(skips_indented PROPERTIES SKIP_RETURN_CODE 77)
 add_test(NAME fixture_fails COMMAND false)
 set_tests_properties(fixture_fails PROPERTIES FIXTURES_SETUP broken)
 add_test(NAME needs_fixture COMMAND true)
@@ -76,13 +78,18 @@ add_test(NAME no_executable COMMAND /nonexistent/program)
 EOF
 cmake -S "$project" -B "$project/build" -G Ninja >/dev/null
 (cd "$project/build" && ctest -R 'passes|skips' --output-junit "$project/good.xml" >/dev/null
+                        ctest -R 'passes|no_executable' --output-junit "$project/unrun.xml" >/dev/null 2>&1
                         ctest --output-junit "$project/all.xml" >/dev/null 2>&1)
+head -c 300 "$project/good.xml" >"$project/cut.xml"
 # results arguments | exit code | texts the output must hold, separated by ";;"
 results_cases=(
-    "good:$project/good.xml:0:3|0|good           1 passed, 0 failed, 2 skipped (3 s);;2 skipped: there is no 32-bit Wine (because; said so)"
-    "all:$project/all.xml:8:1|1|1 passed, 1 failed, 2 skipped, 2 not run;;1 not run: Fixture dependency failed (needs_fixture);;1 not run: Unable to find executable (no_executable)"
-    "good:$project/good.xml:0:3 --broken win64|1|win64        did not build;;1 passed, 0 failed, 2 skipped; no results from win64"
+    "good:$project/good.xml:0:3|0|good           1 passed, 0 failed, 3 skipped (3 s);;2 skipped: there is no 32-bit Wine (because; said so);;1 skipped: said after spaces"
+    "all:$project/all.xml:8:1|1|1 passed, 1 failed, 3 skipped, 2 not run;;1 not run: Fixture dependency failed (needs_fixture);;1 not run: Unable to find executable (no_executable);;1 failed: fixture_fails (all)"
+    "all:$project/all.xml:8:1 good:$project/good.xml:0:3|1|2 passed, 1 failed, 6 skipped, 2 not run"
+    "unrun:$project/unrun.xml:8:1 good:$project/good.xml:0:3|1|2 passed, 0 failed, 3 skipped, 1 not run;;1 not run: Unable to find executable (no_executable)"
+    "good:$project/good.xml:0:3 --broken win64|1|win64        did not build;;1 passed, 0 failed, 3 skipped; no results from win64"
     "gone:$project/missing.xml:8:0|1|gone         no test results, ctest exit code 8"
+    "cut:$project/cut.xml:0:1 good:$project/good.xml:0:3|1|cut          no test results, ctest exit code 0;;1 passed, 0 failed, 3 skipped; no results from cut"
 )
 for case in "${results_cases[@]}"; do
     IFS='|' read -r arguments code texts <<<"$case"
@@ -99,6 +106,42 @@ for case in "${results_cases[@]}"; do
         failures=$((failures + 1))
     else
         echo "ok: ctest_results.py $arguments: exit $status"
+    fi
+done
+
+# The link launcher of the Windows executables, called from outside the source tree as the build calls it: the
+# time of the source's last commit, SOURCE_DATE_EPOCH where set, 0 outside any work tree, and a refusal with git's
+# own message in a work tree git cannot read (a worktree's .git file whose directory is gone). A row: the source
+# (repo: a commit made at 1600000000; gone-worktree; plain) | SOURCE_DATE_EPOCH or - | exit code | texts.
+sources=$links/link-sources
+mkdir -p "$sources/repo" "$sources/gone-worktree" "$sources/plain"
+git -C "$sources/repo" init -q && touch "$sources/repo/file" && git -C "$sources/repo" add file &&
+    GIT_COMMITTER_DATE=@1600000000 git -C "$sources/repo" -c user.name=Prueba -c user.email=prueba@vireska.es \
+        commit -qm prueba
+echo "gitdir: $sources/repo/.git/worktrees/gone" >"$sources/gone-worktree/.git"
+link_cases=(
+    "repo|-|0|epoch 1600000000"
+    "repo|5|0|epoch 5"
+    "plain|-|0|epoch 0"
+    "gone-worktree|-|1|git cannot give the time of the last commit of $sources/gone-worktree;;fatal: not a git repository"
+)
+for case in "${link_cases[@]}"; do
+    IFS='|' read -r source epoch code texts <<<"$case"
+    environment=(env -u SOURCE_DATE_EPOCH GIT_CEILING_DIRECTORIES="$sources")
+    [ "$epoch" = - ] || environment=(env SOURCE_DATE_EPOCH="$epoch" GIT_CEILING_DIRECTORIES="$sources")
+    output=$(cd / && "${environment[@]}" sh "$source_dir/cmake/reproducible-link.sh" "$sources/$source" \
+                 sh -c 'echo "epoch $SOURCE_DATE_EPOCH"' 2>&1)
+    status=$?
+    missing=()
+    while IFS= read -r text; do
+        [[ $output == *"$text"* ]] || missing+=("\"$text\"")
+    done < <(sed 's/;;/\n/g' <<<"$texts")
+    if [ "$status" -ne "$code" ] || [ ${#missing[@]} -gt 0 ]; then
+        echo "FAIL: reproducible-link.sh $source, SOURCE_DATE_EPOCH $epoch: exit $status, want $code; missing" \
+             "${missing[*]}; output: $output"
+        failures=$((failures + 1))
+    else
+        echo "ok: reproducible-link.sh $source, SOURCE_DATE_EPOCH $epoch: $output"
     fi
 done
 
