@@ -102,9 +102,11 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
 # A release is made of a commit, and of nothing else; git must be able to say which, and that nothing else is here
 # (git refuses a checkout owned by another user, for one).
-changes=$(git status --porcelain 2>&1) || fail "git cannot read the work tree $checkout: $changes"
+# (Names as they are, not quoted: git writes "firma-a\303\261o.pfx" for firma-año.pfx otherwise.)
+git=(git -c core.quotePath=false)
+changes=$("${git[@]}" status --porcelain 2>&1) || fail "git cannot read the work tree $checkout: $changes"
 if [ -n "$changes" ]; then
-    git status --short >&2
+    "${git[@]}" status --short >&2
     # A certificate file is never to be committed, even one that git was told to take.
     if grep -qiE '\.(pfx|p12)"?$' <<<"$changes"; then
         fail "a certificate file lies in the checkout (above): move it outside the checkout, never commit it"
@@ -112,12 +114,23 @@ if [ -n "$changes" ]; then
     fail "the work tree has uncommitted changes (above): commit or stash them, then run this again"
 fi
 # Nor one already committed: its key is in every clone.
-committed=$(git ls-files | grep -iE '\.(pfx|p12)$' | paste -sd ' ' || true)
-[ -z "$committed" ] || fail "a certificate file is committed: $committed. Remove it (git rm --cached), from the" \
+committed=$("${git[@]}" ls-files -z -- ':(icase)*.pfx' ':(icase)*.p12' | tr '\0' ' ')
+[ -z "$committed" ] || fail "a certificate file is committed: ${committed% }. Remove it (git rm --cached), from the" \
                             "history too, and have the certificate revoked: its key is in every clone"
 commit=$(git rev-parse HEAD)
 # The PE time stamp: the commit's time, unless SOURCE_DATE_EPOCH says otherwise; the build record names it.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+[[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] ||
+    fail "SOURCE_DATE_EPOCH must be a whole number of seconds since 1970 (the PE time stamp), not $SOURCE_DATE_EPOCH"
+# The bytes are the commit's and the toolchain's alone: the build gets no variable of this environment but the
+# search path, the home directory (git's and CMake's settings) and the temporary directory, so that no CFLAGS,
+# CXXFLAGS, CPPFLAGS, LDFLAGS, CC, CMAKE_..., CPATH or LIBRARY_PATH left in a shell reaches the file. Those of
+# them that are set are named.
+build_env=(env -i PATH="$PATH" HOME="${HOME:-/}" TMPDIR="${TMPDIR:-/tmp}" SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH"
+           LC_ALL=C.UTF-8)
+flag_variables="(C|CXX|CPP|LD|RC|ASM|OBJC|OBJCXX)FLAGS|CC|CXX|RC|ASM|CMAKE_.*|CPATH|C_INCLUDE_PATH|CPLUS_INCLUDE_PATH"
+flag_variables+="|LIBRARY_PATH|COMPILER_PATH|GCC_EXEC_PREFIX|DEPENDENCIES_OUTPUT|SUNPRO_DEPENDENCIES|LDEMULATION|GNUTARGET"
+left_out=$(compgen -e | grep -xE "$flag_variables" | paste -sd ' ' | sed 's/ /, /g' || true)
 
 build=build/release
 mkdir -p build
@@ -153,16 +166,25 @@ read_secret() {
     [ -n "$line" ] || fail "the $3 is empty (the first line of $1)"
     (umask 077 && printf '%s' "$line" >"$2")
 }
-# Where a chain of certificates (PEM, the signer first) ends: "SUBJECT|ISSUER" of the last certificate that the
-# others lead to from the signer, following each one's issuer among them.
+# Where a chain of certificates (PEM) ends: "SUBJECT|ISSUER" of the last certificate that the others lead to from
+# the signer (the first that issued none of the others), following each one's issuer among them.
 chain_end() {
-    local dir=$scratch/chain-end names=() current=0 step i found pair count
+    local dir=$scratch/chain-end names=() current="" step i j found pair count
     rm -rf "$dir" && mkdir "$dir"
     count=$(awk -v dir="$dir" '/-----BEGIN CERTIFICATE-----/ {n++} n {print > (dir "/" n ".pem")} END {print n + 0}' "$1")
+    [ "$count" -gt 0 ] || return 0
     for ((i = 1; i <= count; i++)); do
         mapfile -t pair < <(openssl x509 -in "$dir/$i.pem" -noout -subject -issuer -nameopt RFC2253 | cut -d= -f2-)
         names+=("${pair[0]}|${pair[1]}")
     done
+    for i in "${!names[@]}"; do
+        found=""
+        for j in "${!names[@]}"; do
+            [ "$i" -eq "$j" ] || [ "${names[j]#*|}" != "${names[i]%%|*}" ] || { found=1; break; }
+        done
+        [ -n "$found" ] || { current=$i; break; }
+    done
+    current=${current:-0}
     for ((step = 0; step < ${#names[@]}; step++)); do
         [ "${names[current]%%|*}" != "${names[current]#*|}" ] || break  # a root, which issued itself
         found=""
@@ -173,6 +195,18 @@ chain_end() {
         current=$found
     done
     echo "${names[current]}"
+}
+# Where a chain (PEM) ends, in words: at a root that issued itself, or at a certificate whose issuer is not there.
+chain_end_words() {
+    local end
+    end=$(chain_end "$1")
+    if [ -z "$end" ]; then
+        echo "at a root it does not name"
+    elif [ "${end%%|*}" = "${end#*|}" ]; then
+        echo "at the root \"${end%%|*}\", which is not among the roots there"
+    else
+        echo "at \"${end%%|*}\", issued by \"${end#*|}\", which is not a root there"
+    fi
 }
 # One attribute of a pkcs11: URI's path, percent-decoded (uri_attribute object "pkcs11:token=A;object=b%20c").
 uri_attribute() {
@@ -314,18 +348,23 @@ elif [ -n "$module" ]; then
 fi
 
 # Each time-stamp authority is asked for a stamp now; those that answer are tried in turn when signing.
+# The certificates each one's answer carries are kept, to say where its chain ends should its stamp not verify.
 authorities=() silent=()
 if [ -n "$signing" ] && [ ${#timestamps[@]} -gt 0 ]; then
     head -c 64 /dev/urandom >"$scratch/probe"
     openssl ts -query -data "$scratch/probe" -sha256 -cert -out "$scratch/probe.tsq" 2>/dev/null
     for authority in "${timestamps[@]}"; do
-        rm -f "$scratch/probe.tsr"
+        answer=$scratch/tsa-${#authorities[@]}
+        rm -f "$answer.tsr"
         if ! curl -sS --fail --max-time 30 -H "Content-Type: application/timestamp-query" \
-                  --data-binary "@$scratch/probe.tsq" -o "$scratch/probe.tsr" "$authority" 2>"$scratch/curl.log"; then
+                  --data-binary "@$scratch/probe.tsq" -o "$answer.tsr" "$authority" 2>"$scratch/curl.log"; then
             silent+=("$authority ($(sed 's/^curl: ([0-9]*) //' "$scratch/curl.log" | head -n 1))")
-        elif ! openssl ts -reply -in "$scratch/probe.tsr" -text 2>/dev/null | grep -q "Status: Granted"; then
+        elif ! openssl ts -reply -in "$answer.tsr" -text 2>/dev/null | grep -q "Status: Granted"; then
             silent+=("$authority (its answer grants no time stamp)")
         else
+            { openssl ts -reply -in "$answer.tsr" -token_out -out "$answer.token" &&
+              openssl pkcs7 -inform DER -in "$answer.token" -print_certs -out "$answer.pem"; } >/dev/null 2>&1 ||
+                : >"$answer.pem"
             authorities+=("$authority")
         fi
     done
@@ -337,9 +376,10 @@ if [ -n "$signing" ] && [ ${#timestamps[@]} -gt 0 ]; then
 fi
 
 echo "== building the 32-bit release of commit ${commit:0:12} in $build"
+[ -z "$left_out" ] || echo "== the build takes only PATH, HOME and TMPDIR from this environment; left out: $left_out"
 rm -rf "$build"
-logged build/release.log cmake --preset win32 -B "$build"
-logged build/release.log cmake --build "$build" --target VireskaCorreo
+logged build/release.log "${build_env[@]}" cmake --preset win32 -B "$build"
+logged build/release.log "${build_env[@]}" cmake --build "$build" --target VireskaCorreo
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 mapfile -t pe_args <"$build/pe_check_args.txt"
 /usr/bin/python3 tests/pe/check_pe.py "${pe_args[@]}" "$build/VireskaCorreo.exe" ||
@@ -348,13 +388,14 @@ mapfile -t pe_args <"$build/pe_check_args.txt"
 name=VireskaCorreo-$version.exe
 if [ -n "$signing" ]; then
     sign+=(-h sha256 -n "$DESCRIPTION" -i "$URL" -in "$build/VireskaCorreo.exe" -out "$stage/$name")
-    stamped_by="" signed="" failures=()
+    stamped_by="" stamp_certs="" signed="" failures=() index=0
     for authority in "${authorities[@]:-}"; do
         rm -f "$stage/$name"
         if osslsigncode sign "${sign[@]}" ${authority:+-ts "$authority"} >"$scratch/sign.log" 2>&1; then
-            signed=1 stamped_by=$authority
+            signed=1 stamped_by=$authority stamp_certs=$scratch/tsa-$index.pem
             break
         fi
+        index=$((index + 1))
         # (What osslsigncode said beyond its own "Failed", or that it said no more: the message must come.)
         said=$(grep -vx -e '' -e 'Failed' -e 'Engine .*' -e 'Connecting to .*' "$scratch/sign.log" | head -n 1 || true)
         failures+=("${authority:+$authority: }${said:-osslsigncode failed without saying why}")
@@ -362,32 +403,39 @@ if [ -n "$signing" ]; then
     done
     failures=$(printf '%s; ' "${failures[@]}")
     [ -n "$signed" ] || fail "signing failed: ${failures%; }"
-    if ! osslsigncode verify -in "$stage/$name" -CAfile "$ca_file" -TSA-CAfile "$ca_file" >"$scratch/verify.log" 2>&1
-    then
-        # For want of a root: Debian's bundle holds the roots Mozilla trusts for web sites, and no code-signing
-        # root of its own (Sectigo's Public Code Signing Root R46, GlobalSign's Code Signing Root R45, Microsoft's
-        # Identity Verification Root 2020 are not there).
-        if grep -q "^Signature verification: failed" "$scratch/verify.log" &&
-           grep -qE "unable to get (local )?issuer certificate|self.signed certificate in certificate chain" \
-                "$scratch/verify.log"; then
-            end=$(chain_end "$scratch/certs.pem")
-            if [ "${end%%|*}" = "${end#*|}" ]; then
-                end="at the root \"${end%%|*}\", which is not among the roots there"
-            else
-                end="at \"${end%%|*}\", issued by \"${end#*|}\", which is not a root there"
-            fi
-            fail "the signed file does not verify against $ca_file: its certificate chain ends $end. Give that" \
-                 "root with --ca-file FILE (your certificate authority publishes it): the system's bundle holds only" \
-                 "the roots trusted for web sites, not the code-signing roots of several authorities"
+    # The signature and its time stamp are read from what osslsigncode says of each: its exit code is 0 even when
+    # the time stamp does not verify.
+    verified=0
+    osslsigncode verify -in "$stage/$name" -CAfile "$ca_file" -TSA-CAfile "$ca_file" >"$scratch/verify.log" 2>&1 ||
+        verified=$?
+    # For want of a root: Debian's bundle holds the roots Mozilla trusts for web sites, and no code-signing root of
+    # its own (Sectigo's Public Code Signing Root R46, GlobalSign's Code Signing Root R45, Microsoft's Identity
+    # Verification Root 2020 are not there), nor the roots of several time-stamp authorities.
+    no_root="unable to get (local )?issuer certificate|self.signed certificate in certificate chain"
+    if ! grep -q "^Signature verification: ok" "$scratch/verify.log"; then
+        if grep -qE "$no_root" "$scratch/verify.log"; then
+            fail "the signed file does not verify against $ca_file: its certificate chain ends" \
+                 "$(chain_end_words "$scratch/certs.pem"). Give that root with --ca-file FILE (your certificate" \
+                 "authority publishes it): the system's bundle holds only the roots trusted for web sites, not the" \
+                 "code-signing roots of several authorities"
         fi
         fail "the signed file does not verify against $ca_file: $(grep -i -m 3 "fail\|error" "$scratch/verify.log" ||
                                                                   tail -n 1 "$scratch/verify.log")"
     fi
+    if [ -n "$stamped_by" ] && ! grep -q "^Timestamp Server Signature verification: ok" "$scratch/verify.log"; then
+        if grep -qE "$no_root" "$scratch/verify.log"; then
+            fail "the time stamp of the signed file does not verify against $ca_file: the certificate chain of the" \
+                 "time-stamp authority $stamped_by ends $(chain_end_words "$stamp_certs"). Give that root in" \
+                 "--ca-file too (cat the PEM files of both roots into one)"
+        fi
+        fail "the time stamp of the signed file does not verify against $ca_file:" \
+             "$(grep -i -m 3 "fail\|error" "$scratch/verify.log" || tail -n 1 "$scratch/verify.log")"
+    fi
+    [ "$verified" -eq 0 ] || fail "the signed file does not verify against $ca_file: osslsigncode verify exits" \
+                                  "$verified: $(tail -n 1 "$scratch/verify.log")"
     # Who signed and who time-stamped, as the signature names them.
     signer=$(sed -n "/^Signer's certificate:/,/^\$/{/Signer #0:/{n;s/^\s*Subject: //p;q}}" "$scratch/verify.log")
     if [ -n "$stamped_by" ]; then
-        grep -q "^Timestamp Server Signature verification: ok" "$scratch/verify.log" ||
-            fail "the time stamp of the signed file does not verify against $ca_file"
         # (osslsigncode 2.6 and later name the authority's certificate; 2.5, Debian 12's own, only the time.)
         stamper=$(sed -n '/^Timestamp verified using:/,/^Timestamp Server/{/Signer #0:/{n;s/^\s*Subject: //p;q}}' \
                   "$scratch/verify.log")

@@ -27,6 +27,7 @@ SUBJECT_CA, SUBJECT_SIGNER = "/CN=Vireska Test CA", "/O=Vireska/CN=Vireska Test 
 SUBJECT_ROOT, SUBJECT_INTERMEDIATE = "/O=Vireska Pruebas/CN=Vireska Code Signing Root", "/CN=Vireska Code Signing CA"
 SUBJECT_CHAINED = "/O=Vireska/CN=Vireska Firma Intermedia"
 TOKEN_LIBRARY = "/usr/lib/softhsm/libsofthsm2.so"
+OPENSC_LIBRARY = "/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so"  # which shows no slot where pcscd does not run
 PIN, WRONG_PIN = "Vk7q-2931", "0000-0000"
 KEY = "pkcs11:token=Vireska;object=codesign"
 
@@ -44,10 +45,11 @@ def make_certificates(work):
           "tls.pfx", "nokey.pfx", "codesign.ext", "tls.ext", "tsa.ext", "tsa.key", "tsa.pem", "other.key",
           "other.pem", "signer.p8", "signer.der", "chain.pem", "pin", "wrong-pin", "expired.pem", "legacy.pfx",
           "password-windows", "pin-windows", "tls.der", "ca.ext", "root.key", "root.pem", "intermediate.key",
-          "intermediate.pem", "chained.key", "chained.pem", "chained.p8", "chained.der", "root-and-tsa.pem")}
+          "intermediate.pem", "chained.key", "chained.pem", "chained.p8", "chained.der", "root-and-tsa.pem",
+          "empty", "intermediate-and-root.pem")}
     for name, text in (("password", "contraseña de prueba\n"), ("wrong-password", "otra\n"), ("pin", PIN + "\n"),
                        ("wrong-pin", WRONG_PIN + "\n"), ("password-windows", "contraseña de prueba\r\nsegunda\r\n"),
-                       ("pin-windows", PIN + "\r\n")):
+                       ("pin-windows", PIN + "\r\n"), ("empty", "\n")):
         with open(f[name], "w") as out:
             out.write(text)
     for name, usage in (("codesign.ext", "codeSigning"), ("tls.ext", "serverAuth"), ("tsa.ext", "critical,timeStamping")):
@@ -109,6 +111,9 @@ def make_certificates(work):
             sys.exit("openssl %s failed: %s" % (command[0], result.stderr))
     with open(f["chain.pem"], "w") as out:
         out.write(open(f["signer.pem"]).read() + open(f["ca.pem"]).read())
+    # The intermediate with its root, which a --chain must not hold but which some authorities deliver so.
+    with open(f["intermediate-and-root.pem"], "w") as out:
+        out.write(open(f["intermediate.pem"]).read() + open(f["root.pem"]).read())
     # The code-signing root, and the time-stamp authority's: no intermediate.
     with open(f["root-and-tsa.pem"], "w") as out:
         out.write(open(f["root.pem"]).read() + open(f["ca.pem"]).read())
@@ -312,6 +317,10 @@ def main():
         for path in [os.path.join(repo, "dist")] + [os.path.join(repo, "dist", n) for n in os.listdir(os.path.dirname(exe))]:
             if os.stat(path).st_mode & 0o004 == 0:
                 failures.append("%s: %s is not readable by others (mode %o)" % (label, path, os.stat(path).st_mode))
+        record = open(os.path.join(repo, "dist", "BUILDINFO")).read()
+        if "unsigned-sha256 %s\n" % unsigned_sha256 not in record:
+            failures.append("%s: BUILDINFO gives another unsigned-sha256 than the unsigned release's %s: %s"
+                            % (label, unsigned_sha256, record))
         verify = run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-in", exe])
         print("osslsigncode verify, %s:\n%s" % (label, "\n".join(
             line for line in verify.stdout.splitlines() if line.strip().startswith(
@@ -343,8 +352,28 @@ def main():
     listed = [line.split()[-1] for line in sums.get("SHA256SUMS", b"").decode().splitlines()]
     exe = os.path.join(repo, "dist", next((name for name in listed if name.endswith(".exe")), "none.exe"))
     unsigned_size = os.path.getsize(exe) if os.path.exists(exe) else 0
+    unsigned_sha256 = hashlib.sha256(open(exe, "rb").read()).hexdigest() if unsigned_size else None
     failures += build_record_faults(repo, sums, listed)
     left_behind("unsigned release")
+    # The bytes are the commit's and the toolchain's: the flags CMake and the compilers read from the environment
+    # must not reach them (LDFLAGS=-Wl,--build-id adds a section), and the script names those it left out. Then
+    # SOURCE_DATE_EPOCH, which is meant to reach them: the PE time stamp and the build record give it.
+    flags = {"CFLAGS": "-O0 -g", "CXXFLAGS": "-O0 -g", "CPPFLAGS": "-DVIRESKA_PRUEBA", "LDFLAGS": "-Wl,--build-id",
+             "RCFLAGS": "-DVIRESKA_PRUEBA", "CMAKE_BUILD_TYPE": "Debug"}
+    flagged = run([release], cwd=repo, env=dict(os.environ, **flags))
+    named = re.search(r"left out: (.*)", flagged.stdout)
+    if flagged.returncode or dist_state(repo) != sums or not named or not set(flags) <= set(named[1].split(", ")):
+        failures.append("release with %s in the environment: exit %d, %s; output: %s" % (
+            ", ".join(sorted(flags)), flagged.returncode,
+            "the same files" if dist_state(repo) == sums else "other files than without them", flagged.stdout))
+    epoch = run([release], cwd=repo, env=dict(os.environ, SOURCE_DATE_EPOCH="1234567890"))
+    stamped = dist_state(repo) or {}
+    stamped_exe = stamped.get(os.path.basename(exe), b"")
+    if epoch.returncode or b"\nSOURCE_DATE_EPOCH 1234567890\n" not in stamped.get("BUILDINFO", b"") or \
+            not stamped_exe or pefile.PE(data=stamped_exe).FILE_HEADER.TimeDateStamp != 1234567890:
+        failures.append("release with SOURCE_DATE_EPOCH=1234567890: exit %d, BUILDINFO %s" % (
+            epoch.returncode, stamped.get("BUILDINFO", b"").decode()))
+    left_behind("releases with flags and SOURCE_DATE_EPOCH in the environment")
     pfx = ["--sign", f["signer.pfx"], "--password-file", f["password"]]
     token = ["--pkcs11-module", TOKEN_LIBRARY, "--key", KEY, "--cert", f["chain.pem"], "--pin-file", f["pin"]]
     # The chained signer as authorities deliver it: its key named without the token (there is one) by a label with
@@ -359,6 +388,10 @@ def main():
             ("no private key", ["--sign", f["nokey.pfx"], "--password-file", f["password"]], "no private key"),
             ("not for code signing", ["--sign", f["tls.pfx"], "--password-file", f["password"]], "not a code-signing"),
             ("wrong PIN", token[:-1] + [f["wrong-pin"]], "wrong PIN"),
+            ("empty PIN file", token[:-1] + [f["empty"]], "the PIN is empty"),
+            ("empty password file", ["--sign", f["signer.pfx"], "--password-file", f["empty"]], "the password is empty"),
+            ("no slot: pcscd not running, OpenSC's library",
+             [OPENSC_LIBRARY if o == TOKEN_LIBRARY else o for o in token], ("no token through", "is pcscd running")),
             ("certificate of another key", [f["other.pem"] if o == f["chain.pem"] else o for o in token],
              "is not that of the key"),
             ("expired certificate", [f["expired.pem"] if o == f["chain.pem"] else o for o in token],
@@ -376,6 +409,15 @@ def main():
     refused("no token shows", token + ["--no-timestamp"], ("no token through", "is pcscd running"),
             env={"SOFTHSM2_CONF": os.path.join(args.work, "no-token.conf")})
     refused("neither --timestamp nor --no-timestamp", pfx, ("give --timestamp URL", "--no-timestamp to sign"))
+    # A build tool that no Debian package holds (a ninja of one's own first on PATH): the build record could not
+    # name it, so nothing is published.
+    own_tools = os.path.join(args.work, "own-tools")
+    os.makedirs(own_tools)
+    with open(os.path.join(own_tools, "ninja"), "w") as out:
+        out.write('#!/bin/sh\nexec %s "$@"\n' % shutil.which("ninja"))
+    os.chmod(os.path.join(own_tools, "ninja"), 0o755)
+    refused("build tool from no Debian package", [], ("no Debian package holds", "own-tools/ninja"),
+            env={"PATH": own_tools + os.pathsep + os.environ["PATH"]})
     refused("no time-stamp authority answers", token + ["--timestamp", "http://127.0.0.1:9/", "--timestamp",
                                                         tsa + "/refuse", "--timestamp", tsa + "/reject"],
             ("no time-stamp authority answers", "/reject (its answer grants no time stamp)"))
@@ -405,13 +447,16 @@ def main():
         refused("checkout owned by another user", [], ("git cannot read the work tree", "dubious ownership"))
         for path in (repo, os.path.join(repo, ".git")):
             os.chown(path, owner.st_uid, owner.st_gid)
-    shutil.copy(f["signer.pfx"], os.path.join(repo, "FIRMA.P12"))
-    run(["git", "add", "-f", "FIRMA.P12"], cwd=repo)
-    refused("certificate taken by git", [], "never commit it")
-    run(["git", "-c", "user.name=Prueba", "-c", "user.email=prueba@vireska.es", "commit", "-qm", "firma"], cwd=repo,
-        check=True)
-    refused("certificate committed", [], ("a certificate file is committed: FIRMA.P12", "revoked"))
-    run(["git", "reset", "-q", "--hard", "HEAD~1"], cwd=repo, check=True)
+    # (Also under a name git would quote, as "claves/firma-a\303\261o.pfx".)
+    for name in ("FIRMA.P12", "claves/firma-año.pfx"):
+        os.makedirs(os.path.dirname(os.path.join(repo, name)), exist_ok=True)
+        shutil.copy(f["signer.pfx"], os.path.join(repo, name))
+        run(["git", "add", "-f", name], cwd=repo)
+        refused("certificate taken by git: " + name, [], ("never commit it", name))
+        run(["git", "-c", "user.name=Prueba", "-c", "user.email=prueba@vireska.es", "commit", "-qm", "firma"],
+            cwd=repo, check=True)
+        refused("certificate committed: " + name, [], ("a certificate file is committed: " + name, "revoked"))
+        run(["git", "reset", "-q", "--hard", "HEAD~1"], cwd=repo, check=True)
 
     # An authority that answers when asked before the build, and not when signing; a signing failure of which
     # osslsigncode says nothing but "Failed"; a chain whose root is not among the system's.
@@ -421,6 +466,17 @@ def main():
     refused("chain without its root", chained + ["--no-timestamp"],
             ('chain ends at "CN=Vireska Code Signing CA", issued by "CN=Vireska Code Signing Root,O=Vireska Pruebas"',
              "Give that root with --ca-file"))
+    # A chain that holds its own root, which --ca-file lacks (OpenSSL 3 words that "self-signed"); a time stamp
+    # whose authority's root is not in --ca-file, where the signature verifies.
+    refused("chain with a root not in --ca-file",
+            [f["intermediate-and-root.pem"] if o == f["intermediate.pem"] else o for o in chained] +
+            ["--no-timestamp", "--ca-file", f["ca.pem"]],
+            ('chain ends at the root "CN=Vireska Code Signing Root,O=Vireska Pruebas", which is not among the roots',
+             "Give that root with --ca-file"))
+    refused("time stamp without its root", chained + ["--timestamp", tsa, "--ca-file", f["root.pem"]],
+            ("the time stamp of the signed file does not verify",
+             'time-stamp authority %s ends at the root "CN=Vireska Test CA", which is not among the roots' % tsa,
+             "Give that root in --ca-file too"))
 
     # Through the token, time-stamped: the certificate and its chain from a file; then the certificate from the
     # token, its PIN piped (--pin-file <(...)) with a Windows line end, of four authorities the first failing when
@@ -436,9 +492,10 @@ def main():
         ["--timestamp", tsa + "/flaky-token", "--timestamp", tsa, "--timestamp", tsa + "/flaky-after",
          "--timestamp", "http://127.0.0.1:9/", "--ca-file", f["ca.pem"]],
         cwd=repo, env=dict(os.environ, PIN_FILE=f["pin-windows"])), stamp, True)
-    signed("token, chained certificate", run([release] + chained + ["--timestamp", tsa, "--ca-file", f["root-and-tsa.pem"]],
-                                             cwd=repo), ("signed by " + SUBJECT_CHAINED,) + stamp[1:], True,
-           ca=f["root-and-tsa.pem"])
+    signed("token, chained certificate, its files named from another directory", run(
+        [release] + [os.path.relpath(o, args.work) if os.path.isabs(o) and o != TOKEN_LIBRARY else o for o in chained] +
+        ["--timestamp", tsa, "--ca-file", os.path.relpath(f["root-and-tsa.pem"], args.work)], cwd=args.work),
+        ("signed by " + SUBJECT_CHAINED,) + stamp[1:], True, ca=f["root-and-tsa.pem"])
     end = run(["openssl", "x509", "-in", f["signer.pem"], "-noout", "-enddate"]).stdout.strip().split("=")[1]
     status, shown = typed_pin([release] + token[:-2] + ["--no-timestamp", "--ca-file", f["ca.pem"]], repo)
     signed("PIN typed, no time stamp", subprocess.CompletedProcess([], status, shown, ""),
@@ -458,9 +515,11 @@ def main():
     # second line.
     legacy = ["--sign", f["legacy.pfx"], "--password-file", f["password-windows"]]
     relative = [os.path.relpath(o, args.work) if os.path.isabs(o) else o for o in legacy]
-    signed("from a legacy .pfx", run([link] + relative + ["--timestamp", tsa, "--ca-file",
-                                                          os.path.relpath(f["ca.pem"], args.work)], cwd=args.work),
-           stamp + ("uses a legacy cipher",), True)
+    # It runs with umask 077, as some accounts do: dist/ must still be readable by others.
+    signed("from a legacy .pfx, umask 077", run(
+        ["bash", "-c", 'umask 077 && exec "$0" "$@"', link] + relative +
+        ["--timestamp", tsa, "--ca-file", os.path.relpath(f["ca.pem"], args.work)], cwd=args.work),
+        stamp + ("uses a legacy cipher",), True)
     authority.shutdown()
     if os.path.exists(exe):
         sums = run(["sha256sum", "-c", "SHA256SUMS"], cwd=os.path.join(repo, "dist"))
