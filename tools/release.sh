@@ -414,10 +414,12 @@ if [ -n "$signing" ]; then
     no_root="unable to get (local )?issuer certificate|self.signed certificate in certificate chain"
     if ! grep -q "^Signature verification: ok" "$scratch/verify.log"; then
         if grep -qE "$no_root" "$scratch/verify.log"; then
+            bundle=""
+            [ "$ca_file" != /etc/ssl/certs/ca-certificates.crt ] ||
+                bundle=": the system's bundle holds only the roots trusted for web sites, not the code-signing roots of"
             fail "the signed file does not verify against $ca_file: its certificate chain ends" \
                  "$(chain_end_words "$scratch/certs.pem"). Give that root with --ca-file FILE (your certificate" \
-                 "authority publishes it): the system's bundle holds only the roots trusted for web sites, not the" \
-                 "code-signing roots of several authorities"
+                 "authority publishes it)${bundle:+$bundle several authorities}"
         fi
         fail "the signed file does not verify against $ca_file: $(grep -i -m 3 "fail\|error" "$scratch/verify.log" ||
                                                                   tail -n 1 "$scratch/verify.log")"
