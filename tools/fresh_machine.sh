@@ -1,30 +1,35 @@
 #!/usr/bin/env bash
 # The fresh-machine check of the scripts: makes a fresh minimal Debian of the given release with debootstrap, in a
-# directory of its own, clones the current commit into it and runs the README's commands there as a new member of
-# the staff would (and then tools/release.sh, unsigned), then prints each command's result and duration. A run on a used machine hides missing install
-# steps; this does not. It downloads about 1 GB and takes 10 to 15 minutes, so tools/test.sh does not run it.
+# directory of its own, clones the current commit into it and follows the README there as a new member of the
+# staff would, then prints each step's result and duration and exits non-zero, naming the steps, if any failed. A
+# run on a used machine hides missing install steps; this does not. It downloads about 1 GB and takes 10 to 15
+# minutes, so tools/test.sh does not run it.
 #
-#   tools/fresh_machine.sh [--as-root] [--no-i386-security-list] [--keep] RELEASE
+#   tools/fresh_machine.sh [--as-root] [--broken-i386-list] [--keep] [--dry-run] RELEASE
 #
-# RELEASE is trixie (13) or bookworm (12). By default the commands run as a user, "ana", a new member of the
-# staff: tools/test.sh prints what to install as root, which is run as root, then tools/demo.sh and tools/test.sh
-# run as ana; --as-root runs the two as root, which installs everything itself. --no-i386-security-list limits
-# the security source to amd64, so that its i386 list is missing, as when a mirror serves a broken one. --keep keeps the system (unmounted).
-# Mirrors are those of this machine's apt sources. Each command's whole output is kept under build/fresh-machine/.
+# RELEASE is trixie (13) or bookworm (12). By default the steps run as a user, "ana", in the README's order:
+# tools/demo.sh, tools/test.sh, then tools/release.sh (unsigned); each time one of them prints the command to run
+# as root, it is run as root, then the script again. Last, apt-get update must still succeed. --as-root runs the
+# three as root, which install what they need themselves. --broken-i386-list serves the system's security archive
+# through a local server that makes its i386 lists one byte too long, as a mirror did from 7 December 2026, so
+# that apt-get update fails on them once i386 is added. --keep keeps the system (unmounted); --dry-run says what
+# would be done and stops. Mirrors are those of this machine's apt sources (deb822 or one-line, http or https).
+# Each step's whole output is kept under build/fresh-machine/.
 . "$(dirname "$(readlink -f "$0")")/common.sh"
 
 usage() {
-    echo "usage: tools/fresh_machine.sh [--as-root] [--no-i386-security-list] [--keep] RELEASE   (trixie or 13," \
-         "bookworm or 12)" >&2
+    echo "usage: tools/fresh_machine.sh [--as-root] [--broken-i386-list] [--keep] [--dry-run] RELEASE   (trixie or" \
+         "13, bookworm or 12)" >&2
     [ -z "${1:-}" ] || echo "$1" >&2
     exit 2
 }
-as_root="" no_i386_security="" keep="" release=""
+as_root="" broken_i386="" keep="" dry_run="" release=""
 for argument in "$@"; do
     case $argument in
     --as-root) as_root=1 ;;
-    --no-i386-security-list) no_i386_security=1 ;;
+    --broken-i386-list) broken_i386=1 ;;
     --keep) keep=1 ;;
+    --dry-run) dry_run=1 ;;
     -*) usage ;;
     trixie | 13) [ -z "$release" ] || usage; release=trixie ;;
     bookworm | 12) [ -z "$release" ] || usage; release=bookworm ;;
@@ -32,20 +37,39 @@ for argument in "$@"; do
     esac
 done
 [ -n "$release" ] || usage
-[ "$(id -u)" -eq 0 ] || { echo "tools/fresh_machine.sh needs root (debootstrap, chroot and mounts)" >&2; exit 1; }
 
-# The mirrors of this machine's sources: the first archive and the first security archive.
-sources=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-mirror=$(awk '/^URIs:/ && $2 !~ /security/ {print $2; exit}' <<<"$sources")
-security=$(awk '/^URIs:/ && $2 ~ /security/ {print $2; exit}' <<<"$sources")
-if [ -z "$mirror" ]; then
-    mirror=$(awk '$1 == "deb" && $0 !~ /security/ {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
-    security=$(awk '$1 == "deb" && $0 ~ /security/ {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
-fi
-[ -n "$mirror" ] || { echo "no Debian mirror in this machine's apt sources" >&2; exit 1; }
+# The mirrors of this machine's sources: the first archive and the first security archive (a suite ending in
+# -security), from deb822 stanzas or one-line entries (whose [options] are passed over).
+apt_sources=${VIRESKA_TEST_ROOT:-}/etc/apt
+mirrors=$({
+    cat "$apt_sources"/sources.list.d/*.sources 2>/dev/null | awk -v RS= '
+        /(^|\n)Types:[^\n]*deb([ \t]|\n|$)/ && match($0, /(^|\n)URIs:[ \t]*[^ \t\n]+/) {
+            uri = substr($0, RSTART, RLENGTH); sub(/^\n?URIs:[ \t]*/, "", uri)
+            print (/(^|\n)Suites:[^\n]*-security/ ? "security " : "archive ") uri }'
+    cat "$apt_sources"/sources.list "$apt_sources"/sources.list.d/*.list 2>/dev/null | sed 's/\[[^]]*\]//' | awk '
+        $1 == "deb" { print ($3 ~ /-security/ ? "security " : "archive ") $2 }'
+} || true)
+mirror=$(awk '$1 == "archive" {print $2; exit}' <<<"$mirrors")
+security=$(awk '$1 == "security" {print $2; exit}' <<<"$mirrors")
+[ -n "$mirror" ] || { echo "no Debian mirror in this machine's apt sources ($apt_sources)" >&2; exit 1; }
 security=${security:-${mirror%/debian}/debian-security}
+for uri in "$mirror" "$security"; do
+    [[ $uri =~ ^https?://[^/]+ ]] ||
+        { echo "the mirror $uri is not an http:// or https:// one, which a fresh system can reach" >&2; exit 1; }
+done
+include=()
+[[ "$mirror $security" != *https://* ]] || include=(--include=ca-certificates)  # apt's https needs the roots
 
 commit=$(git rev-parse HEAD)
+user=ana
+[ -z "$as_root" ] || user=root
+if [ -n "$dry_run" ]; then
+    echo "== Debian $release from $mirror, security updates from $security${broken_i386:+ (through a local server" \
+         "that breaks their i386 lists)}; commit ${commit:0:12}, as $user: tools/demo.sh, tools/test.sh," \
+         "tools/release.sh${as_root:-, each again after the command it prints for root}; then apt-get update"
+    exit 0
+fi
+[ "$(id -u)" -eq 0 ] || { echo "tools/fresh_machine.sh needs root (debootstrap, chroot and mounts)" >&2; exit 1; }
 [ -z "$(git status --porcelain)" ] ||
     echo "== the work tree has uncommitted changes: the fresh machine gets commit ${commit:0:12} without them"
 ensure_packages debootstrap
@@ -53,24 +77,31 @@ ensure_packages debootstrap
 checkout=$PWD
 logs=$checkout/build/fresh-machine/$release-$(date +%Y%m%d-%H%M%S)
 mkdir -p "$logs"
-running=""  # the command being waited for
+group="" proxy=""  # the process groups of the step being waited for and of the local mirror
 root=$(mktemp -d "/var/tmp/fresh-$release.XXXXXX")
 chmod 755 "$root"  # the system's root directory, which its users must be able to traverse
 
-# Whatever happens, Ctrl-C included: the processes left in the system are stopped, everything mounted in it is
+# Whatever happens, Ctrl-C included: the step's whole process group and every process left in the system are
+# stopped, what is mounted there is made a slave again (so that no unmount reaches this machine's own mounts) and
 # unmounted, deepest first, and only then, with nothing mounted, is the directory removed.
 mounts_inside() {
     awk -v root="$root/" 'index($5, root) == 1 {print $5}' /proc/self/mountinfo | sort -r
 }
+stop_group() {
+    [ -z "$1" ] || kill -TERM -- "-$1" 2>/dev/null || true
+}
 cleanup() {
     local status=$? process mount
     trap - EXIT INT TERM
-    [ -z "$running" ] || kill "$running" 2>/dev/null || true
+    stop_group "$group"
+    stop_group "$proxy"
     for process in /proc/[0-9]*; do
         [ "$(readlink "$process/root" 2>/dev/null)" != "$root" ] || kill -9 "${process#/proc/}" 2>/dev/null || true
     done
     sleep 1
+    [ -z "$group" ] || kill -KILL -- "-$group" 2>/dev/null || true
     for mount in $(mounts_inside); do
+        mount --make-rslave "$mount" 2>/dev/null || true
         umount "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null || true
     done
     if [ -n "$(mounts_inside)" ]; then
@@ -88,39 +119,73 @@ trap cleanup EXIT
 trap 'echo "== interrupted: stopping what runs in $root, and unmounting what is mounted there"; exit 130' INT
 trap 'exit 143' TERM
 
-results=()
-# step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, as USER (root or ana), in the clone; its
-# output goes to a log of its own, its result and duration to the summary. Returns the command's exit code.
+# in_group COMMAND...: runs COMMAND in a process group of its own (in the background, waited for: Ctrl-C then
+# ends the wait at once, and the cleanup stops the whole group); its exit code. The group is forgotten once it
+# has ended, so that no other process is ever signalled in its name.
+in_group() {
+    local status=0
+    setsid "$@" &
+    group=$!
+    wait "$group" || status=$?
+    group=""
+    return "$status"
+}
+
+results=() failed=()
+# step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, as USER (root or ana), from the user's home;
+# its output goes to a log of its own (last_log), its result and duration to the summary. Returns its exit code.
 step() {
-    local label=$1 user=$2 command=$3 log status=0 start=$SECONDS home=/root as_user=()
+    local label=$1 who=$2 command=$3 log status=0 start=$SECONDS home=/root as_user=()
     log=$logs/$(( ${#results[@]} + 1 ))-$(tr -c 'a-zA-Z0-9\n' - <<<"$label" | head -c 60).log
-    if [ "$user" = ana ]; then
-        home=/home/ana as_user=(runuser -u ana --)
-    fi
-    echo "== $label (as $user; output in $log)"
-    # (In the background, waited for: Ctrl-C then ends the wait at once, and the cleanup stops the command.)
-    chroot "$root" "${as_user[@]}" env -i HOME="$home" USER="$user" LOGNAME="$user" LANG=C.UTF-8 TERM=dumb \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 &
-    running=$!
-    wait "$running" || status=$?
+    [ "$who" != ana ] || home=/home/ana as_user=(runuser -u ana --)
+    echo "== $label (as $who; output in $log)"
+    in_group chroot "$root" "${as_user[@]}" env -i HOME="$home" USER="$who" LOGNAME="$who" LANG=C.UTF-8 TERM=dumb \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 ||
+        status=$?
     local elapsed=$((SECONDS - start))
-    results+=("$(printf '%-64s exit %3d  %2d min %02d s' "$label (as $user)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
+    results+=("$(printf '%-64s exit %3d  %2d min %02d s' "$label (as $who)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
     echo "   ${results[-1]}"
     last_log=$log
     return "$status"
 }
+# must LABEL USER COMMAND: a step whose failure fails the check.
+must() {
+    step "$@" || failed+=("$1 (exit $?)")
+}
+# as_staff SCRIPT: runs tools/SCRIPT in the clone as the user; where it stops, printing the command to run as root,
+# that command is run as root, then the script again.
+root_runs=0
+as_staff() {
+    local command status=0
+    step "tools/$1" "$user" "cd vireska && tools/$1" || status=$?
+    command=$(sed -n 's/^  \(\S*install_packages\.sh\)$/\1/p' "$last_log" | head -n 1)
+    if [ "$status" -ne 0 ] && [ "$user" = ana ] && [ -n "$command" ]; then
+        root_runs=$((root_runs + 1))
+        must "as root: $command" root "$command"
+        must "tools/$1, again" ana "cd vireska && tools/$1"
+    elif [ "$status" -ne 0 ]; then
+        failed+=("tools/$1 (exit $status)")
+    fi
+    step_logs+=("$last_log")
+}
 
 start=$SECONDS
 echo "== a fresh minimal Debian $release in $root"
-debootstrap --variant=minbase "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 &
-running=$!
-wait "$running" || { tail -n 20 "$logs/debootstrap.log" >&2; echo "debootstrap failed (above)" >&2; exit 1; }
+in_group debootstrap --variant=minbase "${include[@]}" "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$logs/debootstrap.log" >&2; echo "debootstrap failed (above)" >&2; exit 1; }
+if [ -n "$broken_i386" ]; then
+    setsid /usr/bin/python3 tools/broken_i386_lists.py "$security" $$ >"$logs/mirror.port" 2>"$logs/mirror.log" &
+    proxy=$!
+    for _ in $(seq 50); do [ ! -s "$logs/mirror.port" ] || break; sleep 0.1; done
+    port=$(head -n 1 "$logs/mirror.port")
+    [[ $port =~ ^[0-9]+$ ]] || { cat "$logs/mirror.log" >&2; echo "the local mirror did not start (above)" >&2; exit 1; }
+    security=http://127.0.0.1:$port
+fi
 rm -f "$root/etc/apt/sources.list"
 {
     printf 'Types: deb\nURIs: %s\nSuites: %s %s-updates\nComponents: main\n' "$mirror" "$release" "$release"
     printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
     printf 'Types: deb\nURIs: %s\nSuites: %s-security\nComponents: main\n' "$security" "$release"
-    [ -z "$no_i386_security" ] || printf 'Architectures: amd64\n'
     printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n'
 } >"$root/etc/apt/sources.list.d/debian.sources"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
@@ -129,16 +194,15 @@ printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod 755 "$root/usr/sbin/policy-rc.d"
 mount -t proc proc "$root/proc"
 for system in sys dev; do
-    mount --rbind "/$system" "$root/$system"
-    mount --make-rslave "$root/$system"
+    # (One call: a bind that is not yet a slave never exists, so that no unmount of it can reach this machine's.)
+    mount --rbind --make-rslave "/$system" "$root/$system"
 done
 results+=("$(printf '%-64s          %2d min %02d s' "debootstrap --variant=minbase $release" $(( (SECONDS - start) / 60 )) \
                     $(( (SECONDS - start) % 60 )))")
 
 # As a person sets up a machine: git, a user, the commit cloned into the user's home.
-user=ana
-[ -z "$as_root" ] || user=root
-step "apt-get install git" root "apt-get update -qq && apt-get install -y -qq --no-install-recommends git" || exit 1
+step "apt-get install git" root "apt-get update -qq && apt-get install -y -qq --no-install-recommends git" ||
+    { cat "$last_log" >&2; exit 1; }
 home=/root
 if [ "$user" = ana ]; then
     chroot "$root" useradd --create-home --shell /bin/bash ana
@@ -149,34 +213,34 @@ git -C "$root$home/vireska" -c advice.detachedHead=false checkout -q "$commit"
 chroot "$root" chown -R "$user:" "$home/vireska"
 echo "== commit ${commit:0:12} cloned into $home/vireska"
 
-if [ "$user" = ana ]; then
-    # tools/test.sh as ana prints the commands to run as root; they are run as root, each in turn.
-    step "tools/test.sh, before anything is installed" ana "cd vireska && tools/test.sh" || true
-    mapfile -t commands < <(sed -n 's/^  \(\S.*\)$/\1/p' "$last_log")
-    [ ${#commands[@]} -gt 0 ] || { cat "$last_log"; echo "tools/test.sh printed no command to run as root" >&2; exit 1; }
-    for command in "${commands[@]}"; do
-        step "as root: ${command:0:40}..." root "$command" || true
-    done
-fi
-step "tools/demo.sh" "$user" "cd vireska && tools/demo.sh" || true
-demo_log=$last_log
-step "tools/test.sh" "$user" "cd vireska && tools/test.sh" || true
-test_log=$last_log
-# And the release, unsigned, whose build record says what its bytes came from on this release of Debian.
-step "tools/release.sh (unsigned)" "$user" "cd vireska && tools/release.sh" || true
-release_log=$last_log
+# The README's order; the release is unsigned, and its build record says what its bytes came from.
+step_logs=()
+as_staff demo.sh
+as_staff test.sh
+as_staff release.sh
+# No later update may fail because of what the scripts did (an i386 architecture left with a broken list).
+must "apt-get update, afterwards" root "apt-get update"
+foreign=$(chroot "$root" dpkg --print-foreign-architectures | paste -sd ' ')
 
 echo
-echo "== Debian $release${no_i386_security:+, without the i386 list of $release-security}, commit ${commit:0:12}: results"
+echo "== Debian $release${broken_i386:+, with the i386 lists of $release-security broken}, commit ${commit:0:12}," \
+     "as $user: results"
 printf '%s\n' "${results[@]}"
+echo "root was needed $root_runs time(s); foreign architectures afterwards: ${foreign:-none}"
 echo
 echo "== what tools/demo.sh said of its run:"
-grep -E '^== (running|.*instead|every box|the run differs|exit code)' "$demo_log" | sed 's/^/  /' || tail -n 5 "$demo_log"
+grep -hE '^== (running|.*instead|every box|the run differs|exit code)' "${step_logs[0]}" | sed 's/^/  /' ||
+    tail -n 5 "${step_logs[0]}"
 echo "== tools/test.sh's results:"
-sed -n '/^== results/,$p' "$test_log" | sed 's/^/  /'
-grep -h 'the 32-bit Wine could not\|apt-get could not' "$logs"/*.log | sed 's/^/  /' || true
+sed -n '/^== results/,$p' "${step_logs[1]}" | sed 's/^/  /'
+grep -h 'the 32-bit Wine \(could not\|is not\)\|apt-get could not' "$logs"/*.log | sort -u | sed 's/^/  /' || true
 echo "== tools/release.sh's files and build record:"
-sed -n '/^== release/,$p' "$release_log" | sed 's/^/  /'
+sed -n '/^== release/,$p' "${step_logs[2]}" | sed 's/^/  /'
 cp "$root$home/vireska/dist/BUILDINFO" "$logs/BUILDINFO" 2>/dev/null && sed 's/^/  /' "$logs/BUILDINFO" ||
     echo "  (no dist/BUILDINFO)"
 echo "== all output is in $logs"
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "== FAILED: $(printf '%s; ' "${failed[@]}" | sed 's/; $//')"
+    exit 1
+fi
+echo "== every step passed"

@@ -1,7 +1,11 @@
 #!/usr/bin/python3
 """Proof that the release is reproducible: builds it twice, at different times, in two fresh build directories
 of different names, and compares the bytes; then checks what the PE header holds (the last commit's time, or
-SOURCE_DATE_EPOCH when set; a correct checksum) and that no build path, user or host name is in the file.
+SOURCE_DATE_EPOCH when set; a correct checksum) and that no build path, user or host name is in the file. Last,
+reprotest, the reproducible-builds project's tool, runs tools/release.sh twice in a clone of the commit, the
+second time with every variation that can apply here, among them the flags that CMake and the compilers read from
+the environment, and finds the files to publish the same; and, as its control, finds that the same flags do reach
+a plain build.
 
   reproducible_build.py --source DIR --work DIR --preset win32
 """
@@ -35,6 +39,49 @@ def build(source, directory, preset, fresh, epoch=None):
                    stdout=subprocess.DEVNULL)
     with open(exe, "rb") as f:
         return f.read()
+
+
+# The variations reprotest cannot apply here, and why.
+LEFT_OUT = {
+    "user_group": "it needs sudo to another user account, which a test does not make",
+    "fileordering": "it needs FUSE (disorderfs, /dev/fuse), which containers and chroots do not offer",
+}
+# Flags that CMake and the compilers read from the environment (a comma is written \x2c: reprotest splits on commas);
+# the linker's --build-id adds a section, so a build that reads LDFLAGS gives other bytes.
+FLAGS = ("CFLAGS=-O0 -g;CXXFLAGS=-O0 -g;CPPFLAGS=-DVIRESKA_PRUEBA;LDFLAGS=-Wl\\x2c--build-id;"
+         "RCFLAGS=-DVIRESKA_PRUEBA;CMAKE_BUILD_TYPE=Debug")
+
+
+def reprotest(source, work):
+    """Runs reprotest on tools/release.sh in a clone of source, and on a plain build as its control; returns the
+    failures."""
+    clone = os.path.join(work, "reprotest-clone")
+    shutil.rmtree(clone, ignore_errors=True)
+    subprocess.run(["git", "clone", "-q", source, clone], check=True)
+    left_out = dict(LEFT_OUT)
+    uts = subprocess.run(["unshare", "--uts"] + ([] if os.geteuid() == 0 else ["--map-root-user"]) + ["true"],
+                         capture_output=True, text=True)
+    if uts.returncode:
+        left_out["domain_host"] = "no UTS namespace can be made here (%s)" % uts.stderr.strip()
+    for name, why in sorted(left_out.items()):
+        print("reprotest leaves out %s: %s" % (name, why))
+    vary = ["--vary=" + ",".join("-" + name for name in left_out), "--vary=environment.variables+=" + FLAGS,
+            "--vary=locales.locale=es_ES.UTF-8"]
+    failures = []
+    for label, variations, command, artifacts, want in (
+            ("tools/release.sh", vary, "tools/release.sh", "dist/*", 0),
+            ("control: a plain build, with the flags", ["--variations=-all,+environment", vary[1]],
+             "cmake --preset win32 -B build/plain >/dev/null && cmake --build build/plain --target VireskaCorreo",
+             "build/plain/VireskaCorreo.exe", 1)):
+        result = subprocess.run(["reprotest", "--no-diffoscope", "--min-cpus=1"] + variations +
+                                ["-c", command, clone, artifacts], capture_output=True, text=True)
+        said = (result.stdout + result.stderr).strip().splitlines()
+        print("reprotest, %s: exit %d, %s" % (label, result.returncode, said[-1] if said else "nothing said"))
+        if result.returncode != want:
+            failures.append("reprotest, %s: exit %d, want %d (%s); it said:\n%s" % (
+                label, result.returncode, want, "the same bytes" if want == 0 else "other bytes",
+                "\n".join(said[-40:])))
+    return failures
 
 
 def header(data):
@@ -79,6 +126,8 @@ def main():
     if stamp != epoch or checksum != computed:
         failures.append("with SOURCE_DATE_EPOCH=%d the stamp is %d and the checksum 0x%x (the file's is 0x%x)"
                         % (epoch, stamp, checksum, computed))
+
+    failures += reprotest(args.source, args.work)
 
     for failure in failures:
         print("FAILED " + failure)

@@ -55,6 +55,32 @@ for case in "${cases[@]}"; do
     fi
 done
 
+# The mirrors tools/fresh_machine.sh takes from this machine's apt sources (--dry-run says them and stops). A row:
+# the sources (deb822 files, or one-line entries, written with \n) | exit code | the text the output must hold.
+fresh_cases=(
+    "debian.sources|Types: deb\nURIs: https://mirror.invalid/debian\nSuites: bookworm\n\nTypes: deb\nURIs: https://mirror.invalid/debian-security\nSuites: bookworm-security\n|0|Debian trixie from https://mirror.invalid/debian, security updates from https://mirror.invalid/debian-security;"
+    "debian.sources|Types: deb-src\nURIs: http://source.invalid/debian\nSuites: bookworm\n\nTypes: deb\nURIs: http://mirror.invalid/debian\nSuites: bookworm\n|0|from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
+    "sources.list|deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://mirror.invalid/debian bookworm main\ndeb [arch=amd64] http://mirror.invalid/debian-security bookworm-security main\n|0|from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
+    "sources.list|deb file:/srv/mirror/debian bookworm main\n|1|the mirror file:/srv/mirror/debian is not an http:// or https:// one"
+    "sources.list|# nothing\n|1|no Debian mirror in this machine's apt sources"
+)
+for case in "${fresh_cases[@]}"; do
+    IFS='|' read -r file sources code text <<<"$case"
+    rm -rf "$links/fresh" && mkdir -p "$links/fresh/etc/apt/sources.list.d"
+    target=$links/fresh/etc/apt/sources.list.d/$file
+    [ "$file" != sources.list ] || target=$links/fresh/etc/apt/sources.list
+    printf "$sources" >"$target"
+    output=$(cd / && VIRESKA_TEST_ROOT="$links/fresh" bash "$links/fresh_machine-link.sh" --dry-run trixie 2>&1)
+    status=$?
+    if [ "$status" -ne "$code" ] || [[ $output != *"$text"* ]]; then
+        echo "FAIL: fresh_machine.sh --dry-run with $file \"$sources\": exit $status, want $code with \"$text\"; output:"
+        echo "$output" | sed 's/^/    /'
+        failures=$((failures + 1))
+    else
+        echo "ok: fresh_machine.sh --dry-run with $file: exit $status"
+    fi
+done
+
 # The results of tools/test.sh, read from the JUnit files of a small CTest project: a test that skips itself is
 # counted with its reason, one that ctest did not run is named with ctest's reason and fails the run.
 project=$links/ctest-project
