@@ -471,7 +471,7 @@ toolchain_files=("$(command -v "$compiler")" "$("$compiler" -print-prog-name=cc1
     for file in "${toolchain_files[@]}"; do
         dpkg -S "$(readlink -f "$file")" 2>/dev/null | grep -v '^diversion' | head -n 1 | cut -d: -f1 ||
             fail "no Debian package holds $file, which the build used"
-    done | sort -u | while read -r package; do
+    done | LC_ALL=C sort -u | while read -r package; do
         echo "package $package $(dpkg-query -W -f='${Version}' "$package")"
     done
     echo "unsigned-sha256 $(sha256sum "$build/VireskaCorreo.exe" | cut -d' ' -f1)"
