@@ -76,7 +76,8 @@ def reprotest(source, work):
         result = subprocess.run(["reprotest", "--no-diffoscope", "--min-cpus=1"] + variations +
                                 ["-c", command, clone, artifacts], capture_output=True, text=True)
         said = (result.stdout + result.stderr).strip().splitlines()
-        print("reprotest, %s: exit %d, %s" % (label, result.returncode, said[-1] if said else "nothing said"))
+        verdict = [line for line in said if "Reproduction successful" in line or " differ" in line] or said[-1:]
+        print("reprotest, %s: exit %d, %s" % (label, result.returncode, verdict[0] if verdict else "nothing said"))
         if result.returncode != want:
             failures.append("reprotest, %s: exit %d, want %d (%s); it said:\n%s" % (
                 label, result.returncode, want, "the same bytes" if want == 0 else "other bytes",
