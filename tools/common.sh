@@ -175,12 +175,12 @@ ensure_packages() {
         [ -z "$locale" ] || needs+=("the Spanish locale (es_ES.UTF-8)")
         if [ ${#needs[@]} -gt 0 ]; then
             {
-                echo "$(basename "$0") needs what only root may install: $(printf '%s and ' "${needs[@]}" |
-                                                                          sed 's/ and $//')."
+                echo "tools/$(basename "$0") needs what only root may install: $(printf '%s and ' "${needs[@]}" |
+                                                                                sed 's/ and $//')."
                 echo "Run this once as root (in a root shell, or after sudo); it installs all that the demo, the" \
                      "tests and the release need:"
                 echo "  $install_command"
-                echo "then $(basename "$0") again."
+                echo "then tools/$(basename "$0") again."
             } >&2
             exit 1
         fi

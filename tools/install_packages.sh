@@ -20,6 +20,8 @@ for package in "${EVERY_PACKAGE[@]}"; do
 done
 if [ ${#missing[@]} -eq 0 ]; then
     echo "== installed: all that the demo, the tests and the release need"
+elif ! printf '%s\n' "${missing[@]}" | grep -qv ':i386$'; then
+    echo "== installed: all that the demo, the tests and the release need, but the 32-bit Wine (above: why)"
 else
     echo "== installed: all that the demo, the tests and the release need, but ${missing[*]} (above: why)"
 fi
