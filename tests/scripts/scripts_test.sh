@@ -17,6 +17,26 @@ ln -s "$(command -v readlink)" "$(command -v dirname)" "$no_bash/"
 presets=$(cd "$source_dir" && cmake --list-presets | sed -n 's/^ *"\([^"]*\)".*/\1/p' | paste -sd ' ')
 
 failures=0
+# judge LABEL STATUS CODE OUTPUT TEXTS [FAULT]: a row passes when it exited with CODE, its output holds each text
+# of TEXTS (separated by ";;"; one that ends in $ must end a line) and no FAULT was found.
+judge() {
+    local label=$1 status=$2 code=$3 output=$4 texts=$5 fault=${6:-} text missing=()
+    while IFS= read -r text; do
+        if [[ $text == *\$ ]]; then
+            [[ $'\n'$output$'\n' == *"${text%\$}"$'\n'* ]] || missing+=("\"$text\"")
+        else
+            [[ $output == *"$text"* ]] || missing+=("\"$text\"")
+        fi
+    done < <(sed 's/;;/\n/g' <<<"$texts")
+    [ ${#missing[@]} -eq 0 ] || fault="missing ${missing[*]}${fault:+; $fault}"
+    if [ "$status" -ne "$code" ] || [ -n "$fault" ]; then
+        echo "FAIL: $label: exit $status, want $code${fault:+; $fault}; output:"
+        echo "$output" | sed 's/^/    /'
+        failures=$((failures + 1))
+    else
+        echo "ok: $label: exit $status"
+    fi
+}
 # shell (sh-without-bash: sh where no bash can be found) | script and arguments | exit code | text the output
 # must hold
 cases=(
@@ -45,14 +65,7 @@ for case in "${cases[@]}"; do
     run=("$shell")
     [ "$shell" != sh-without-bash ] || run=(env PATH="$no_bash" /bin/sh)
     output=$(cd / && "${run[@]}" "$links/${words[0]}" "${words[@]:1}" 2>&1)
-    status=$?
-    if [ "$status" -ne "$code" ] || [[ $output != *"$text"* ]]; then
-        echo "FAIL: $shell $command: exit $status, want $code with \"$text\"; output:"
-        echo "$output" | sed 's/^/    /'
-        failures=$((failures + 1))
-    else
-        echo "ok: $shell $command: exit $status"
-    fi
+    judge "$shell $command" $? "$code" "$output" "$text"
 done
 
 # The mirrors tools/fresh_machine.sh takes from this machine's apt sources (--dry-run says them and stops). A row:
@@ -71,14 +84,7 @@ for case in "${fresh_cases[@]}"; do
     [ "$file" != sources.list ] || target=$links/fresh/etc/apt/sources.list
     printf "$sources" >"$target"
     output=$(cd / && VIRESKA_TEST_ROOT="$links/fresh" bash "$links/fresh_machine-link.sh" --dry-run trixie 2>&1)
-    status=$?
-    if [ "$status" -ne "$code" ] || [[ $output != *"$text"* ]]; then
-        echo "FAIL: fresh_machine.sh --dry-run with $file \"$sources\": exit $status, want $code with \"$text\"; output:"
-        echo "$output" | sed 's/^/    /'
-        failures=$((failures + 1))
-    else
-        echo "ok: fresh_machine.sh --dry-run with $file: exit $status"
-    fi
+    judge "fresh_machine.sh --dry-run with $file \"$sources\"" $? "$code" "$output" "$text"
 done
 
 # The results of tools/test.sh, read from the JUnit files of a small CTest project: a test that skips itself is
@@ -121,18 +127,7 @@ for case in "${results_cases[@]}"; do
     IFS='|' read -r arguments code texts <<<"$case"
     read -ra words <<<"$arguments"
     output=$(python3 "$source_dir/tools/ctest_results.py" "${words[@]}" 2>&1)
-    status=$?
-    missing=()
-    while IFS= read -r text; do
-        [[ $output == *"$text"* ]] || missing+=("\"$text\"")
-    done < <(sed 's/;;/\n/g' <<<"$texts")
-    if [ "$status" -ne "$code" ] || [ ${#missing[@]} -gt 0 ]; then
-        echo "FAIL: ctest_results.py $arguments: exit $status, want $code; missing ${missing[*]}; output:"
-        echo "$output" | sed 's/^/    /'
-        failures=$((failures + 1))
-    else
-        echo "ok: ctest_results.py $arguments: exit $status"
-    fi
+    judge "ctest_results.py $arguments" $? "$code" "$output" "$texts"
 done
 
 # The link launcher of the Windows executables, called from outside the source tree as the build calls it: the
@@ -157,18 +152,7 @@ for case in "${link_cases[@]}"; do
     [ "$epoch" = - ] || environment=(env SOURCE_DATE_EPOCH="$epoch" GIT_CEILING_DIRECTORIES="$sources")
     output=$(cd / && "${environment[@]}" sh "$source_dir/cmake/reproducible-link.sh" "$sources/$source" \
                  sh -c 'echo "epoch $SOURCE_DATE_EPOCH"' 2>&1)
-    status=$?
-    missing=()
-    while IFS= read -r text; do
-        [[ $output == *"$text"* ]] || missing+=("\"$text\"")
-    done < <(sed 's/;;/\n/g' <<<"$texts")
-    if [ "$status" -ne "$code" ] || [ ${#missing[@]} -gt 0 ]; then
-        echo "FAIL: reproducible-link.sh $source, SOURCE_DATE_EPOCH $epoch: exit $status, want $code; missing" \
-             "${missing[*]}; output: $output"
-        failures=$((failures + 1))
-    else
-        echo "ok: reproducible-link.sh $source, SOURCE_DATE_EPOCH $epoch: $output"
-    fi
+    judge "reproducible-link.sh $source, SOURCE_DATE_EPOCH $epoch" $? "$code" "$output" "$texts"
 done
 
 # The install logic of tools/common.sh, against stand-ins for apt-get, dpkg, dpkg-query, id, locale, locale-gen
@@ -326,25 +310,15 @@ for case in "${install_cases[@]}"; do
     output=$(cd / && env PATH="$stubs:$PATH" STUB_STATE="$state" STUB_UID=$uid STUB_NET=$net STUB_I386_LIST=$list \
                  STUB_HELD=$held VIRESKA_TEST_ROOT="$row" "${run[@]}" 2>&1)
     status=$?
-    missing=()
-    while IFS= read -r text; do
-        if [[ $text == *\$ ]]; then grep -qF -x -- "${text%\$}" <<<"$(sed 's/^ *//' <<<"$output")" || \
-                                    grep -qF -- "${text%\$}"$'\n' <<<"$output"$'\n' || missing+=("\"$text\"")
-        else [[ $output == *"$text"* ]] || missing+=("\"$text\""); fi
-    done < <(sed 's/;;/\n/g' <<<"$texts")
     made=$(paste -sd ';' "$state/calls")
     [ "$calls" != - ] || calls=""
     now=$(paste -sd ' ' "$state/foreign")
     [ -n "$now" ] || now=-
-    label="$who, $installed installed, foreign $foreign, network $net, i386 list $list, held $held, note $note: ${command:0:40}"
-    if [ "$status" -ne "$code" ] || [ ${#missing[@]} -gt 0 ] || [ "$made" != "$calls" ] || [ "$now" != "$after" ]; then
-        echo "FAIL: $label: exit $status, want $code; missing ${missing[*]}; changes \"$made\", want \"$calls\";" \
-             "foreign architectures after: $now, want $after; output:"
-        echo "$output" | sed 's/^/    /'
-        failures=$((failures + 1))
-    else
-        echo "ok: $label: exit $status"
-    fi
+    fault=""
+    [ "$made" = "$calls" ] || fault="changes \"$made\", want \"$calls\""
+    [ "$now" = "$after" ] || fault+="${fault:+; }foreign architectures after: $now, want $after"
+    label="$who, $installed installed, foreign $foreign, network $net, i386 list $list, held $held, note $note"
+    judge "$label: ${command:0:40}" "$status" "$code" "$output" "$texts" "$fault"
 done
 [ "$failures" -eq 0 ]
 
