@@ -119,12 +119,14 @@ trap cleanup EXIT
 trap 'echo "== interrupted: stopping what runs in $root, and unmounting what is mounted there"; exit 130' INT
 trap 'exit 143' TERM
 
-# in_group COMMAND...: runs COMMAND in a process group of its own (in the background, waited for: Ctrl-C then
-# ends the wait at once, and the cleanup stops the whole group); its exit code. The group is forgotten once it
-# has ended, so that no other process is ever signalled in its name.
+# in_group LOG COMMAND...: runs COMMAND in a process group of its own, its output in LOG (in the background,
+# waited for: Ctrl-C then ends the wait at once, and the cleanup stops the whole group, saying so here, not in
+# LOG); its exit code. The group is forgotten once it has ended, so that no other process is ever signalled in its
+# name.
 in_group() {
-    local status=0
-    setsid "$@" &
+    local log=$1 status=0
+    shift
+    setsid "$@" >"$log" 2>&1 &
     group=$!
     wait "$group" || status=$?
     group=""
@@ -139,8 +141,8 @@ step() {
     log=$logs/$(( ${#results[@]} + 1 ))-$(tr -c 'a-zA-Z0-9\n' - <<<"$label" | head -c 60).log
     [ "$who" != ana ] || home=/home/ana as_user=(runuser -u ana --)
     echo "== $label (as $who; output in $log)"
-    in_group chroot "$root" "${as_user[@]}" env -i HOME="$home" USER="$who" LOGNAME="$who" LANG=C.UTF-8 TERM=dumb \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" >"$log" 2>&1 ||
+    in_group "$log" chroot "$root" "${as_user[@]}" env -i HOME="$home" USER="$who" LOGNAME="$who" LANG=C.UTF-8 \
+        TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" ||
         status=$?
     local elapsed=$((SECONDS - start))
     results+=("$(printf '%-64s exit %3d  %2d min %02d s' "$label (as $who)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
@@ -171,7 +173,7 @@ as_staff() {
 
 start=$SECONDS
 echo "== a fresh minimal Debian $release in $root"
-in_group debootstrap --variant=minbase "${include[@]}" "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 ||
+in_group "$logs/debootstrap.log" debootstrap --variant=minbase "${include[@]}" "$release" "$root" "$mirror" ||
     { tail -n 20 "$logs/debootstrap.log" >&2; echo "debootstrap failed (above)" >&2; exit 1; }
 if [ -n "$broken_i386" ]; then
     setsid /usr/bin/python3 tools/broken_i386_lists.py "$security" $$ >"$logs/mirror.port" 2>"$logs/mirror.log" &
