@@ -50,27 +50,25 @@ WINE32_RETRY_SECONDS=$((24 * 3600))
 # The one command a user runs as root, as it is pasted: in a root shell, or after sudo.
 install_command=$(printf '%q' "$PWD/tools/install_packages.sh")
 
-# apt-get update; when it fails for a list of the 64-bit architecture, or without naming a list (a mirror caught
-# syncing), once more after a pause, unless --once. Then the lists at hand are used. unfetched_lists names the
-# lists it could not fetch, as suite/component architecture.
+# apt_update LOG [--once]: apt-get update, its output shown and kept in LOG; when it fails for a list of another
+# architecture than i386, or without naming a list (a mirror caught syncing), once more after a pause, unless
+# --once. Then the lists at hand are used. unfetched_lists names the lists it could not fetch, as
+# suite/component architecture.
 unfetched_lists=""
 apt_update() {
-    local log status=0
-    log=$(mktemp)
-    apt-get update -qq >"$log" 2>&1 || status=$?
-    cat "$log"
-    unfetched_lists=$(sed -n 's|^E: Failed to fetch \S*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 \2|p' "$log" |
-                      sort -u | paste -sd, | sed 's/,/, /g')
-    if [ "$status" -ne 0 ] && [ "${1:-}" != --once ] &&
-       { [ -z "$unfetched_lists" ] || tr , '\n' <<<"$unfetched_lists" | grep -qv ' i386$'; }; then
-        echo "== apt-get update failed (above); trying again in 15 s"
-        sleep 15
+    local log=$1 once=${2:-} try status
+    for try in 1 2; do
         status=0
         apt-get update -qq >"$log" 2>&1 || status=$?
         cat "$log"
-    fi
+        unfetched_lists=$(sed -n 's|^E: Failed to fetch \S*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 \2|p' \
+                          "$log" | sort -u | paste -sd, | sed 's/,/, /g')
+        [ "$status" -ne 0 ] && [ "$try" = 1 ] && [ "$once" != --once ] &&
+            { [ -z "$unfetched_lists" ] || tr , '\n' <<<"$unfetched_lists" | grep -qv ' i386$'; } || break
+        echo "== apt-get update failed (above); trying again in 15 s"
+        sleep 15
+    done
     [ "$status" -eq 0 ] || echo "== apt-get update failed (above); going on with the package lists at hand"
-    rm -f "$log"
 }
 
 # apt_install LOG [--once] PACKAGE...: apt_update, then apt-get install, its output in LOG; 0 or apt-get's exit code.
@@ -78,7 +76,7 @@ apt_install() {
     local log=$1 once=""
     shift
     [ "$1" != --once ] || { once=--once; shift; }
-    apt_update $once
+    apt_update "$log" $once
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
 }
 
