@@ -6,7 +6,7 @@ set -uo pipefail
 source_dir=$(readlink -f "$1")
 links=$(mktemp -d)
 trap 'rm -rf "$links"' EXIT
-for script in test fuzz release fresh_machine; do
+for script in test fuzz release fresh_machine install_packages; do
     ln -s "$source_dir/tools/$script.sh" "$links/$script-link.sh"
 done
 # A PATH with the tools the scripts' first line needs, and no bash.
@@ -58,6 +58,7 @@ cases=(
     "bash|fresh_machine-link.sh|2|usage: tools/fresh_machine.sh"
     "bash|fresh_machine-link.sh sid|2|unknown release: sid"
     "bash|fresh_machine-link.sh --bogus trixie|2|usage: tools/fresh_machine.sh"
+    "sh|install_packages-link.sh --now|2|usage: tools/install_packages.sh"
 )
 for case in "${cases[@]}"; do
     IFS='|' read -r shell command code text <<<"$case"
