@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Test of the tools' scripts where it is cheap: each is called through a symbolic link from another directory,
-# with bash and with sh, and must refuse bad arguments with its usage line and exit code 2 before doing anything.
+# with bash and with sh, and must refuse bad arguments with its usage line and exit code 2 before doing anything;
+# then tables of rows for the mirrors tools/fresh_machine.sh reads, the results of tools/test.sh, the link
+# launcher, and the install logic of tools/common.sh against stand-ins of the commands that install packages.
 # tests/scripts/scripts_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$(readlink -f "$1")
