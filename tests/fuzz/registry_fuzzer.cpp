@@ -504,7 +504,8 @@ void CheckBoxes(const std::vector<Account>& accounts, size_t firstCall, size_t f
             Require(visited.insert(Lower(open)).second, "a run visits each account once", open);
             noticed = reported = changed = false;
         } else if (StartsWith(call, "open ") && call.find(" 0x2001b -> ") != std::string::npos) {
-            refused = call.substr(5, call.find(" 0x2001b -> ") - 5);
+            // (The last: a key's name may hold the text of a call, as a fuzzed one did.)
+            refused = call.substr(5, call.rfind(" 0x2001b -> ") - 5);
         } else if ((StartsWith(call, "set ") || StartsWith(call, "setW ")) && EndsWith(call, " -> 0")) {
             changed = true;
         } else if (!open.empty() && Lower(call) == Lower("close " + open + " -> 0")) {
