@@ -47,8 +47,14 @@ SPANISH_LOCALE="es_ES.UTF-8 UTF-8"  # as /etc/locale.gen names it
 locale_gen=${VIRESKA_TEST_ROOT:-}/etc/locale.gen
 wine32_failure=${VIRESKA_TEST_ROOT:-}/var/cache/vireska/wine32-failed
 WINE32_RETRY_SECONDS=$((24 * 3600))
+NO_32_BIT_RUNS="so the 32-bit release is not run (its tests are skipped, the demo runs the x86-64 build)"
 # The one command a user runs as root, as it is pasted: in a root shell, or after sudo.
 install_command=$(printf '%q' "$PWD/tools/install_packages.sh")
+
+# Whether the Debian package PACKAGE is installed.
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 
 # apt_update LOG [--once]: apt-get update, its output shown and kept in LOG; when it fails for a list of another
 # architecture than i386, or without naming a list (a mirror caught syncing), once more after a pause, unless
@@ -100,9 +106,7 @@ wine32_failed_at() {
 
 # The note a run without the 32-bit Wine gives: why, when an install failed lately, and what installs it.
 wine32_missing() {
-    local note="== the 32-bit Wine is not installed, so the 32-bit release is not run (its tests are skipped, the demo"
-    local when
-    note+=" runs the x86-64 build)"
+    local note="== the 32-bit Wine is not installed, $NO_32_BIT_RUNS" when
     when=$(wine32_failed_at)
     [ -z "$when" ] ||
         note+="; it could not be installed on $(date -d "@$when" '+%Y-%m-%d %H:%M'): $(sed -n 2p "$wine32_failure")"
@@ -147,8 +151,7 @@ install_wine32() {
     rm -f "$log"
     mkdir -p "$(dirname "$wine32_failure")"
     printf '%s\n%s\n' "$(date +%s)" "$reason" >"$wine32_failure"
-    echo "== the 32-bit Wine could not be installed, so the 32-bit release is not run (its tests are skipped, the" \
-         "demo runs the x86-64 build); $reason"
+    echo "== the 32-bit Wine could not be installed, $NO_32_BIT_RUNS; $reason"
 }
 
 ensure_packages() {
@@ -165,7 +168,7 @@ ensure_packages() {
         shift
     done
     for package in "$@"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" && continue
+        installed "$package" && continue
         if [[ $package == *:i386 ]]; then missing_i386+=("$package"); else missing+=("$package"); fi
     done
     if [ "$(id -u)" -ne 0 ]; then

@@ -16,7 +16,7 @@ fi
 ensure_packages --spanish-locale --retry-wine32 "${EVERY_PACKAGE[@]}"
 missing=()
 for package in "${EVERY_PACKAGE[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    installed "$package" || missing+=("$package")
 done
 if [ ${#missing[@]} -eq 0 ]; then
     echo "== installed: all that the demo, the tests and the release need"

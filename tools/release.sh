@@ -40,7 +40,8 @@ from_caller() {
 }
 
 pfx="" password_file="" module="" key="" cert="" chain="" pin_file="" timestamps=() no_timestamp=""
-ca_file=/etc/ssl/certs/ca-certificates.crt
+system_bundle=/etc/ssl/certs/ca-certificates.crt
+ca_file=$system_bundle
 while [ $# -gt 0 ]; do
     if [ "$1" = --no-timestamp ]; then
         no_timestamp=1
@@ -195,6 +196,10 @@ chain_end() {
         current=$found
     done
     echo "${names[current]}"
+}
+# The lines of osslsigncode's verification that say what failed, or its last.
+verify_said() {
+    grep -i -m 3 "fail\|error" "$scratch/verify.log" || tail -n 1 "$scratch/verify.log"
 }
 # Where a chain (PEM) ends, in words: at a root that issued itself, or at a certificate whose issuer is not there.
 chain_end_words() {
@@ -415,14 +420,13 @@ if [ -n "$signing" ]; then
     if ! grep -q "^Signature verification: ok" "$scratch/verify.log"; then
         if grep -qE "$no_root" "$scratch/verify.log"; then
             bundle=""
-            [ "$ca_file" != /etc/ssl/certs/ca-certificates.crt ] ||
+            [ "$ca_file" != "$system_bundle" ] ||
                 bundle=": the system's bundle holds only the roots trusted for web sites, not the code-signing roots of"
             fail "the signed file does not verify against $ca_file: its certificate chain ends" \
                  "$(chain_end_words "$scratch/certs.pem"). Give that root with --ca-file FILE (your certificate" \
                  "authority publishes it)${bundle:+$bundle several authorities}"
         fi
-        fail "the signed file does not verify against $ca_file: $(grep -i -m 3 "fail\|error" "$scratch/verify.log" ||
-                                                                  tail -n 1 "$scratch/verify.log")"
+        fail "the signed file does not verify against $ca_file: $(verify_said)"
     fi
     if [ -n "$stamped_by" ] && ! grep -q "^Timestamp Server Signature verification: ok" "$scratch/verify.log"; then
         if grep -qE "$no_root" "$scratch/verify.log"; then
@@ -430,8 +434,7 @@ if [ -n "$signing" ]; then
                  "time-stamp authority $stamped_by ends $(chain_end_words "$stamp_certs"). Give that root in" \
                  "--ca-file too (cat the PEM files of both roots into one)"
         fi
-        fail "the time stamp of the signed file does not verify against $ca_file:" \
-             "$(grep -i -m 3 "fail\|error" "$scratch/verify.log" || tail -n 1 "$scratch/verify.log")"
+        fail "the time stamp of the signed file does not verify against $ca_file: $(verify_said)"
     fi
     [ "$verified" -eq 0 ] || fail "the signed file does not verify against $ca_file: osslsigncode verify exits" \
                                   "$verified: $(tail -n 1 "$scratch/verify.log")"
