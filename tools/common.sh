@@ -42,55 +42,102 @@ EVERY_PACKAGE=("${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${WINE_PACKAGES[@]}
                "${RELEASE_TEST_PACKAGES[@]}")
 SPANISH_LOCALE="es_ES.UTF-8 UTF-8"  # as /etc/locale.gen names it
 # The files of the system the installs change besides dpkg's (VIRESKA_TEST_ROOT puts them elsewhere, for the
-# tests of this file): the locales to generate, and where a failed install of the 32-bit Wine is remembered (its
-# time, then the reason), so that scripts run as root, as CI runs them, try it again only a day later.
+# tests of this file): the locales to generate; where a failed install of the 32-bit Wine is remembered (its time,
+# then the reason), so that scripts run as root, as CI runs them, try it again only a day later; and the record that
+# these scripts added the i386 architecture, so that whatever run comes next removes it while nothing of it is
+# installed (an interrupted install leaves it, and a later apt-get update fails on a broken i386 list).
 locale_gen=${VIRESKA_TEST_ROOT:-}/etc/locale.gen
 wine32_failure=${VIRESKA_TEST_ROOT:-}/var/cache/vireska/wine32-failed
+i386_added=${VIRESKA_TEST_ROOT:-}/var/cache/vireska/i386-added
 WINE32_RETRY_SECONDS=$((24 * 3600))
+# How long a package lock held by another program (unattended-upgrades, PackageKit, an apt in another terminal) is
+# waited for: apt-get's install waits itself (DPkg::Lock::Timeout), its update does not, and is tried again.
+APT_LOCK_SECONDS=300
+APT_LOCK_POLL=10
 NO_32_BIT_RUNS="so the 32-bit release is not run (its tests are skipped, the demo runs the x86-64 build)"
-# The one command a user runs as root, as it is pasted: in a root shell, or after sudo.
+# The one command a user runs as root, as it is pasted: after sudo, in su -c, or in a root shell.
 install_command=$(printf '%q' "$PWD/tools/install_packages.sh")
+# As root, the system's sbin folders are searched too: plain su (Debian 10 and later) keeps the user's PATH, without
+# them, and locale-gen, dpkg's helpers and others live there.
+if [ "$(id -u)" -eq 0 ]; then
+    for folder in /usr/local/sbin /usr/sbin /sbin; do
+        [[ ":$PATH:" == *":${VIRESKA_TEST_ROOT:-}$folder:"* ]] || PATH=$PATH:${VIRESKA_TEST_ROOT:-}$folder
+    done
+    export PATH
+fi
 
-# Whether the Debian package PACKAGE is installed.
+# Whether the Debian package PACKAGE is installed: its state, whatever the wish (a held package is installed).
 installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
 }
 
-# apt_update LOG [--once]: apt-get update, its output shown and kept in LOG; when it fails for a list of another
-# architecture than i386, or without naming a list (a mirror caught syncing), once more after a pause, unless
-# --once. Then the lists at hand are used. unfetched_lists names the lists it could not fetch, as
-# suite/component architecture.
-unfetched_lists=""
+# Whether any package of the i386 architecture is in dpkg's database.
+i386_in_use() {
+    dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep -q ':i386$'
+}
+
+# The words of apt's lock message in LOG, where another program held a package lock.
+lock_said() {
+    grep -m 1 'Could not get lock' "$1" | sed 's/^E: //; s/^Waiting for cache lock: //' || true
+}
+
+# apt_update LOG [--once]: apt-get update, its output shown and kept in LOG. Lists locked by another program are
+# waited for, up to APT_LOCK_SECONDS (apt_locked is then set). When it fails for a list of another architecture
+# than i386, or without naming a list (a mirror caught syncing: apt does not fetch a list of the wrong size again
+# by itself), once more after a pause, unless --once. Then the lists at hand are used. unfetched_lists names the
+# lists it could not fetch, as suite/component architecture.
+unfetched_lists="" apt_locked=""
 apt_update() {
-    local log=$1 once=${2:-} try status
-    for try in 1 2; do
+    local log=$1 once=${2:-} try=1 status waited=0
+    apt_locked=""
+    while :; do
         status=0
-        apt-get update -qq >"$log" 2>&1 || status=$?
-        cat "$log"
+        # (Shown as it goes, but for the tries that wait for a lock.)
+        if [ "$waited" -eq 0 ]; then apt-get update -qq 2>&1 | tee "$log"; else apt-get update -qq >"$log" 2>&1; fi ||
+            status=$?
         unfetched_lists=$(sed -n 's|^E: Failed to fetch \S*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 \2|p' \
                           "$log" | sort -u | paste -sd, | sed 's/,/, /g')
-        [ "$status" -ne 0 ] && [ "$try" = 1 ] && [ "$once" != --once ] &&
+        [ "$status" -ne 0 ] || break
+        if grep -q 'Could not get lock' "$log"; then
+            [ "$waited" -lt "$APT_LOCK_SECONDS" ] || { apt_locked=1; break; }
+            [ "$waited" -gt 0 ] || echo "== another program holds the package lists; waiting for it, up to" \
+                                        "$((APT_LOCK_SECONDS / 60)) min: $(lock_said "$log")"
+            sleep "$APT_LOCK_POLL"
+            waited=$((waited + APT_LOCK_POLL))
+            continue
+        fi
+        [ "$try" = 1 ] && [ "$once" != --once ] &&
             { [ -z "$unfetched_lists" ] || tr , '\n' <<<"$unfetched_lists" | grep -qv ' i386$'; } || break
         echo "== apt-get update failed (above); trying again in 15 s"
         sleep 15
+        try=2
     done
-    [ "$status" -eq 0 ] || echo "== apt-get update failed (above); going on with the package lists at hand"
+    [ "$status" -eq 0 ] || [ -n "$apt_locked" ] ||
+        echo "== apt-get update failed (above); going on with the package lists at hand"
 }
 
-# apt_install LOG [--once] PACKAGE...: apt_update, then apt-get install, its output in LOG; 0 or apt-get's exit code.
+# apt_install LOG [--once] PACKAGE...: apt_update, then apt-get install, its output shown and kept in LOG (a lock
+# held by another program waited for, up to APT_LOCK_SECONDS); 0 or apt-get's exit code.
 apt_install() {
     local log=$1 once=""
     shift
     [ "$1" != --once ] || { once=--once; shift; }
     apt_update "$log" $once
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
+    [ -z "$apt_locked" ] || return 100
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        -o DPkg::Lock::Timeout="$APT_LOCK_SECONDS" "$@" 2>&1 | tee "$log"
 }
 
-# What apt-get said of why it failed, in one line: the first unmet dependency if any (one of an i386 package
-# first: apt lists the amd64 packages it would have to change as well), then its first error (which names the
-# list or the file it could not fetch, where one was).
+# What apt-get said of why it failed, in one line: a package lock that another program kept; else the first unmet
+# dependency if any (one of an i386 package first: apt lists the amd64 packages it would have to change as well),
+# then its first error (which names the list or the file it could not fetch, where one was).
 apt_reason() {
     local unmet error
+    if grep -q 'Could not get lock' "$1"; then
+        echo "another program kept the package lock for $((APT_LOCK_SECONDS / 60)) min ($(lock_said "$1")):" \
+             "run this again once it is done"
+        return
+    fi
     unmet=$(sed -n 's/^ *\(\S* : \(Pre\)\?Depends: .*\)/\1/p' "$1")
     unmet=$(grep -m 1 ':i386 : ' <<<"$unmet" || head -n 1 <<<"$unmet")
     error=$(grep -m 1 '^E: ' "$1" || true)
@@ -113,12 +160,42 @@ wine32_missing() {
     echo "$note; $1"
 }
 
+# remove_added_i386: as root, where these scripts added the i386 architecture and nothing of it is installed,
+# removes it (and its record), saying so in what it prints; silent otherwise.
+remove_added_i386() {
+    local said
+    [ -e "$i386_added" ] || return 0
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        rm -f "$i386_added"
+    elif ! i386_in_use; then
+        if said=$(dpkg --remove-architecture i386 2>&1); then
+            rm -f "$i386_added"
+            echo "the i386 architecture, added by these scripts, is removed again: nothing of it is installed"
+        else
+            echo "the i386 architecture, added by these scripts, stays: ${said:-dpkg could not remove it}"
+        fi
+    fi
+}
+
+# Ctrl-C or a TERM (a CI time-out) while root installs: the temporary log goes, and so does an i386 architecture
+# added by these scripts with nothing of it installed; the script ends with the signal's status.
+apt_log=""
+install_interrupted() {
+    local said
+    trap - INT TERM
+    [ -z "$apt_log" ] || rm -f "$apt_log"
+    said=$(remove_added_i386)
+    echo "== interrupted while installing packages${said:+; $said}" >&2
+    exit "$1"
+}
+
 # install_wine32 [--retry] PACKAGE...: as root, installs the i386 packages, adding the architecture first where
-# it is not there. Where that fails, it is said in one line, the architecture is removed again if it was added
-# for them and nothing of it is installed (so that no later apt-get update fails on its lists), and the failure
-# is remembered: scripts run as root do not try again for a day, unless --retry (tools/install_packages.sh).
+# it is not there (and recording that it did). Where that fails, it is said in one line, the architecture is
+# removed again if these scripts added it and nothing of it is installed (so that no later apt-get update fails on
+# its lists), and the failure is remembered, unless another program kept the package lock: scripts run as root do
+# not try again for a day, unless --retry (tools/install_packages.sh).
 install_wine32() {
-    local retry="" added="" status=0 log reason said when
+    local retry="" status=0 reason said when
     [ "$1" != --retry ] || { retry=1; shift; }
     when=$(wine32_failed_at)
     if [ -z "$retry" ] && [ -n "$when" ] && [ $(($(date +%s) - when)) -lt "$WINE32_RETRY_SECONDS" ]; then
@@ -127,30 +204,30 @@ install_wine32() {
     fi
     echo "== installing the 32-bit Wine: $*"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        mkdir -p "$(dirname "$i386_added")"
+        date +%s >"$i386_added"
         dpkg --add-architecture i386
-        added=1
     fi
-    log=$(mktemp)
-    apt_install "$log" --once "$@" || status=$?
+    apt_install "$apt_log" --once "$@" || status=$?
     if [ "$status" -eq 0 ]; then
-        rm -f "$log" "$wine32_failure"
+        rm -f "$wine32_failure"
         return 0
     fi
-    reason="apt-get said: $(apt_reason "$log" "$status")"
+    reason="apt-get said: $(apt_reason "$apt_log" "$status")"
     reason+="${unfetched_lists:+ (the package list $unfetched_lists could not be fetched)}"
-    if [ -n "$added" ]; then
-        if said=$(dpkg --remove-architecture i386 2>&1); then
-            reason+="; the i386 architecture, added for it, is removed again"
-        else
-            reason+="; the i386 architecture, added for it, stays: ${said:-dpkg could not remove it}"
-        fi
-    elif ! dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep -q ':i386$'; then
+    if [ -e "$i386_added" ]; then
+        said=$(remove_added_i386)
+        reason+="; ${said:-the i386 architecture, added by these scripts, stays: an i386 package is installed}"
+    elif i386_in_use; then
+        reason+="; the i386 architecture was there before: it is left as it was"
+    else
         reason+="; the i386 architecture was there before, with no i386 package installed: it is left as it was"
         reason+=" (dpkg --remove-architecture i386 would remove it)"
     fi
-    rm -f "$log"
-    mkdir -p "$(dirname "$wine32_failure")"
-    printf '%s\n%s\n' "$(date +%s)" "$reason" >"$wine32_failure"
+    if ! grep -q 'Could not get lock' "$apt_log"; then
+        mkdir -p "$(dirname "$wine32_failure")"
+        printf '%s\n%s\n' "$(date +%s)" "$reason" >"$wine32_failure"
+    fi
     echo "== the 32-bit Wine could not be installed, $NO_32_BIT_RUNS; $reason"
 }
 
@@ -178,10 +255,10 @@ ensure_packages() {
             {
                 echo "tools/$(basename "$0") needs what only root may install: $(printf '%s and ' "${needs[@]}" |
                                                                                 sed 's/ and $//')."
-                echo "Run this once as root (in a root shell, or after sudo); it installs all that the demo, the" \
-                     "tests and the release need:"
+                echo "Run this once as root; it installs all that the demo, the tests and the release need:"
                 echo "  $install_command"
-                echo "then tools/$(basename "$0") again."
+                echo "with sudo in front, or, without sudo, as su -c $(printf '%q' "$install_command") (root's password);" \
+                     "then tools/$(basename "$0") again."
             } >&2
             exit 1
         fi
@@ -189,15 +266,19 @@ ensure_packages() {
             wine32_missing "$install_command, run as root, installs it where apt can"
         return 0
     fi
-    local log status=0
-    log=$(mktemp)
+    local status=0 said
+    apt_log=$(mktemp)
+    trap 'install_interrupted 130' INT
+    trap 'install_interrupted 143' TERM
+    # An i386 architecture that an earlier run added and left with nothing installed (it was interrupted) goes.
+    said=$(remove_added_i386)
+    [ -z "$said" ] || echo "== $said"
     if [ ${#missing[@]} -gt 0 ]; then
         echo "== installing: ${missing[*]}"
-        apt_install "$log" "${missing[@]}" || status=$?
+        apt_install "$apt_log" "${missing[@]}" || status=$?
         if [ "$status" -ne 0 ]; then
-            tail -n 20 "$log" | sed 's/^/    /' >&2
-            echo "$(basename "$0"): apt-get could not install ${missing[*]}: $(apt_reason "$log" "$status")" >&2
-            rm -f "$log"
+            echo "$(basename "$0"): apt-get could not install ${missing[*]}: $(apt_reason "$apt_log" "$status")" >&2
+            rm -f "$apt_log"
             exit 1
         fi
     fi
@@ -205,10 +286,12 @@ ensure_packages() {
         echo "== enabling the locale es_ES.UTF-8 in /etc/locale.gen and generating it"
         { sed -i "s/^# *$SPANISH_LOCALE\$/$SPANISH_LOCALE/" "$locale_gen" &&
           { grep -qx "$SPANISH_LOCALE" "$locale_gen" || echo "$SPANISH_LOCALE" >>"$locale_gen"; } &&
-          locale-gen; } >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
+          locale-gen; } >"$apt_log" 2>&1 || { cat "$apt_log" >&2; rm -f "$apt_log"; exit 1; }
     fi
-    rm -f "$log"
     [ ${#missing_i386[@]} -eq 0 ] || install_wine32 $retry "${missing_i386[@]}"
+    rm -f "$apt_log"
+    apt_log=""
+    trap - INT TERM
 }
 
 # logged LOG COMMAND...: runs a build step with its output in LOG (Ninja writes the compiler's errors to standard

@@ -5,53 +5,75 @@
 # run on a used machine hides missing install steps; this does not. It downloads about 1 GB and takes 10 to 15
 # minutes, so tools/test.sh does not run it.
 #
-#   tools/fresh_machine.sh [--as-root] [--broken-i386-list] [--keep] [--dry-run] RELEASE
+#   tools/fresh_machine.sh [--as-root] [--broken-i386-list] [--keep] [--dry-run] [--mirror URL] RELEASE
 #
-# RELEASE is trixie (13) or bookworm (12). By default the steps run as a user, "ana", in the README's order:
-# tools/demo.sh, tools/test.sh, then tools/release.sh (unsigned); each time one of them prints the command to run
-# as root, it is run as root, then the script again. Last, apt-get update must still succeed. --as-root runs the
-# three as root, which install what they need themselves. --broken-i386-list serves the system's security archive
-# through a local server that makes its i386 lists one byte too long, as a mirror did from 7 December 2026, so
-# that apt-get update fails on them once i386 is added. --keep keeps the system (unmounted); --dry-run says what
-# would be done and stops. Mirrors are those of this machine's apt sources (deb822 or one-line, http or https).
-# Each step's whole output is kept under build/fresh-machine/.
+# RELEASE is trixie (13) or bookworm (12). By default the steps run as a user, "ana", with a user's PATH, in the
+# README's order: tools/demo.sh, tools/test.sh, then tools/release.sh (unsigned); each time one of them prints the
+# command to run as root, it is run as root the way a Debian user without sudo runs it (su -c, which keeps the
+# user's PATH), then the script again; root must be needed exactly once. Last, apt-get update must still succeed.
+# --as-root runs the three as root, which install what they need themselves. --broken-i386-list serves the system's
+# security archive through a local server that makes its i386 lists one byte too long, as a mirror did from 7
+# December 2026: the run then fails unless apt said so of an i386 list, the 32-bit Wine was refused with apt's
+# reason, and no foreign architecture is left. --keep keeps the system (unmounted); --dry-run says what would be
+# done and stops. The mirror is the Debian archive this machine's apt sources give for its own release and main
+# (debian.sources or sources.list, never a vendor's repository), or --mirror URL. Each step's whole output is kept
+# under build/fresh-machine/.
 . "$(dirname "$(readlink -f "$0")")/common.sh"
 
 usage() {
-    echo "usage: tools/fresh_machine.sh [--as-root] [--broken-i386-list] [--keep] [--dry-run] RELEASE   (trixie or" \
-         "13, bookworm or 12)" >&2
+    echo "usage: tools/fresh_machine.sh [--as-root] [--broken-i386-list] [--keep] [--dry-run] [--mirror URL]" \
+         "RELEASE   (trixie or 13, bookworm or 12)" >&2
     [ -z "${1:-}" ] || echo "$1" >&2
     exit 2
 }
-as_root="" broken_i386="" keep="" dry_run="" release=""
-for argument in "$@"; do
-    case $argument in
+as_root="" broken_i386="" keep="" dry_run="" release="" mirror=""
+while [ $# -gt 0 ]; do
+    case $1 in
     --as-root) as_root=1 ;;
     --broken-i386-list) broken_i386=1 ;;
     --keep) keep=1 ;;
     --dry-run) dry_run=1 ;;
+    --mirror) [ $# -ge 2 ] || usage; mirror=$2; shift ;;
     -*) usage ;;
     trixie | 13) [ -z "$release" ] || usage; release=trixie ;;
     bookworm | 12) [ -z "$release" ] || usage; release=bookworm ;;
-    *) usage "unknown release: $argument" ;;
+    *) usage "unknown release: $1" ;;
     esac
+    shift
 done
 [ -n "$release" ] || usage
 
-# The mirrors of this machine's sources: the first archive and the first security archive (a suite ending in
-# -security), from deb822 stanzas or one-line entries (whose [options] are passed over).
+# Debian's archive and its security archive, as this machine's apt sources give them for its own release and the
+# component main: the deb entries of debian.sources (deb822) and of sources.list (one-line, its [options] passed
+# over) whose suite is this release's codename, or that codename followed by -security. A vendor's repository (in
+# a file of its own in sources.list.d, or with a suite or components of its own) is never taken.
 apt_sources=${VIRESKA_TEST_ROOT:-}/etc/apt
+codename=$(. "${VIRESKA_TEST_ROOT:-}/etc/os-release" 2>/dev/null && echo "${VERSION_CODENAME:-}")
+if [ -z "$mirror" ] && [ -z "$codename" ]; then
+    echo "this machine's Debian release is not known (no VERSION_CODENAME in /etc/os-release): give --mirror URL" >&2
+    exit 1
+fi
 mirrors=$({
-    cat "$apt_sources"/sources.list.d/*.sources 2>/dev/null | awk -v RS= '
-        /(^|\n)Types:[^\n]*deb([ \t]|\n|$)/ && match($0, /(^|\n)URIs:[ \t]*[^ \t\n]+/) {
-            uri = substr($0, RSTART, RLENGTH); sub(/^\n?URIs:[ \t]*/, "", uri)
-            print (/(^|\n)Suites:[^\n]*-security/ ? "security " : "archive ") uri }'
-    cat "$apt_sources"/sources.list "$apt_sources"/sources.list.d/*.list 2>/dev/null | sed 's/\[[^]]*\]//' | awk '
-        $1 == "deb" { print ($3 ~ /-security/ ? "security " : "archive ") $2 }'
-} || true)
-mirror=$(awk '$1 == "archive" {print $2; exit}' <<<"$mirrors")
+    awk -v RS= '/(^|\n)Types:[^\n]*deb([ \t]|\n|$)/ {
+            uri = suites = components = ""
+            if (match($0, /(^|\n)URIs:[ \t]*[^ \t\n]+/)) { uri = substr($0, RSTART, RLENGTH); sub(/^\n?URIs:[ \t]*/, "", uri) }
+            if (match($0, /(^|\n)Suites:[^\n]*/)) suites = substr($0, RSTART, RLENGTH)
+            if (match($0, /(^|\n)Components:[^\n]*/)) components = substr($0, RSTART, RLENGTH)
+            if (uri == "" || components !~ /[: \t]main([ \t]|$)/) next
+            n = split(suites, each, /[ \t]+/)
+            for (i = 2; i <= n; i++) print each[i], uri }' "$apt_sources/sources.list.d/debian.sources" 2>/dev/null
+    sed 's/\[[^]]*\]//' "$apt_sources/sources.list" 2>/dev/null | awk '
+        $1 == "deb" { for (i = 4; i <= NF; i++) if ($i == "main") { print $3, $2; next } }'
+} | awk -v release="$codename" '$1 == release { print "archive", $2 } $1 == release "-security" { print "security", $2 }' ||
+    true)
+if [ -z "$mirror" ]; then
+    mirror=$(awk '$1 == "archive" {print $2; exit}' <<<"$mirrors")
+    [ -n "$mirror" ] || { echo "no Debian archive for $codename (main) in this machine's apt sources" \
+                               "($apt_sources/sources.list.d/debian.sources, $apt_sources/sources.list): give" \
+                               "--mirror URL" >&2; exit 1; }
+fi
+mirror=${mirror%/}
 security=$(awk '$1 == "security" {print $2; exit}' <<<"$mirrors")
-[ -n "$mirror" ] || { echo "no Debian mirror in this machine's apt sources ($apt_sources)" >&2; exit 1; }
 security=${security:-${mirror%/debian}/debian-security}
 for uri in "$mirror" "$security"; do
     [[ $uri =~ ^https?://[^/]+ ]] ||
@@ -77,29 +99,35 @@ ensure_packages debootstrap
 checkout=$PWD
 logs=$checkout/build/fresh-machine/$release-$(date +%Y%m%d-%H%M%S)
 mkdir -p "$logs"
-group="" proxy=""  # the process groups of the step being waited for and of the local mirror
 root=$(mktemp -d "/var/tmp/fresh-$release.XXXXXX")
+# The process groups of the step being waited for and of the local mirror: each writes its group's id, its own pid,
+# into a file of its own as it starts (in_group).
+step_group=$logs/step.group proxy_group=$logs/mirror.group
 chmod 755 "$root"  # the system's root directory, which its users must be able to traverse
 
 # Whatever happens, Ctrl-C included: the step's whole process group and every process left in the system are
-# stopped, what is mounted there is made a slave again (so that no unmount reaches this machine's own mounts) and
-# unmounted, deepest first, and only then, with nothing mounted, is the directory removed.
+# stopped, what is mounted there is made a slave again and unmounted, deepest first, and only then, with nothing
+# mounted, is the directory removed. The binds are made slaves as they are made, but mount(8) applies that with a
+# second mount(2) call, so for an instant each is shared; making each a slave again before it is unmounted is what
+# keeps an unmount from reaching this machine's own mounts.
 mounts_inside() {
     awk -v root="$root/" 'index($5, root) == 1 {print $5}' /proc/self/mountinfo | sort -r
 }
 stop_group() {
-    [ -z "$1" ] || kill -TERM -- "-$1" 2>/dev/null || true
+    local id
+    id=$(cat "$1" 2>/dev/null) || return 0
+    [[ $id =~ ^[0-9]+$ ]] && kill "-$2" -- "-$id" 2>/dev/null || true
 }
 cleanup() {
     local status=$? process mount
     trap - EXIT INT TERM
-    stop_group "$group"
-    stop_group "$proxy"
+    stop_group "$step_group" TERM
+    stop_group "$proxy_group" TERM
     for process in /proc/[0-9]*; do
         [ "$(readlink "$process/root" 2>/dev/null)" != "$root" ] || kill -9 "${process#/proc/}" 2>/dev/null || true
     done
     sleep 1
-    [ -z "$group" ] || kill -KILL -- "-$group" 2>/dev/null || true
+    stop_group "$step_group" KILL
     for mount in $(mounts_inside); do
         mount --make-rslave "$mount" 2>/dev/null || true
         umount "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null || true
@@ -119,31 +147,44 @@ trap cleanup EXIT
 trap 'echo "== interrupted: stopping what runs in $root, and unmounting what is mounted there"; exit 130' INT
 trap 'exit 143' TERM
 
-# in_group LOG COMMAND...: runs COMMAND in a process group of its own, its output in LOG (in the background,
-# waited for: Ctrl-C then ends the wait at once, and the cleanup stops the whole group, saying so here, not in
-# LOG); its exit code. The group is forgotten once it has ended, so that no other process is ever signalled in its
-# name.
+# in_group GROUP_FILE LOG COMMAND...: runs COMMAND in a process group of its own, its output in LOG, in the
+# background, and waits for it (Ctrl-C then ends the wait at once, and the cleanup stops the whole group, saying so
+# here, not in LOG); its exit code. The group's leader writes its pid, the group's id, into GROUP_FILE, whether
+# setsid had to fork or not (it does under job control), and the file goes once the group has ended, so that no
+# other process is ever signalled in its name.
 in_group() {
-    local log=$1 status=0
-    shift
-    setsid "$@" >"$log" 2>&1 &
-    group=$!
-    wait "$group" || status=$?
-    group=""
+    local group_file=$1 log=$2 status=0
+    shift 2
+    rm -f "$group_file"
+    setsid --wait sh -c 'echo $$ >"$0" && exec "$@"' "$group_file" "$@" >"$log" 2>&1 &
+    wait "$!" || status=$?
+    rm -f "$group_file"
     return "$status"
 }
 
 results=() failed=()
-# step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, as USER (root or ana), from the user's home;
-# its output goes to a log of its own (last_log), its result and duration to the summary. Returns its exit code.
+# step LABEL USER COMMAND: runs COMMAND with bash in the fresh system, from the user's home, as USER: root (a
+# login's environment), ana (a user's PATH, without sbin), or "su" (root, as ana gets it without sudo: su -c from
+# ana's environment, which keeps her PATH); its output goes to a log of its own (last_log), its result and duration
+# to the summary. Returns its exit code.
+user_path=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games
 step() {
-    local label=$1 who=$2 command=$3 log status=0 start=$SECONDS home=/root as_user=()
+    local label=$1 who=$2 command=$3 log status=0 start=$SECONDS home=/root as=() path=/usr/local/sbin:/usr/sbin:/sbin
     log=$logs/$(( ${#results[@]} + 1 ))-$(tr -c 'a-zA-Z0-9\n' - <<<"$label" | head -c 60).log
-    [ "$who" != ana ] || home=/home/ana as_user=(runuser -u ana --)
+    path+=:$user_path
+    case $who in
+    ana) home=/home/ana as=(runuser -u ana --) path=$user_path ;;
+    su) home=/home/ana as=() path=$user_path ;;
+    esac
+    local environment=(env -i HOME="$home" USER="${who/su/ana}" LOGNAME="${who/su/ana}" LANG=C.UTF-8 TERM=dumb
+                       PATH="$path")
     echo "== $label (as $who; output in $log)"
-    in_group "$log" chroot "$root" "${as_user[@]}" env -i HOME="$home" USER="$who" LOGNAME="$who" LANG=C.UTF-8 \
-        TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "cd ~ && $command" ||
-        status=$?
+    if [ "$who" = su ]; then
+        in_group "$step_group" "$log" chroot "$root" "${environment[@]}" su -c "cd ~ && $command" || status=$?
+    else
+        in_group "$step_group" "$log" chroot "$root" "${as[@]}" "${environment[@]}" bash -c "cd ~ && $command" ||
+            status=$?
+    fi
     local elapsed=$((SECONDS - start))
     results+=("$(printf '%-64s exit %3d  %2d min %02d s' "$label (as $who)" "$status" $((elapsed / 60)) $((elapsed % 60)))")
     echo "   ${results[-1]}"
@@ -163,7 +204,7 @@ as_staff() {
     command=$(sed -n 's/^  \(\S*install_packages\.sh\)$/\1/p' "$last_log" | head -n 1)
     if [ "$status" -ne 0 ] && [ "$user" = ana ] && [ -n "$command" ]; then
         root_runs=$((root_runs + 1))
-        must "as root: $command" root "$command"
+        must "as root, through su -c: $command" su "$command"
         must "tools/$1, again" ana "cd vireska && tools/$1"
     elif [ "$status" -ne 0 ]; then
         failed+=("tools/$1 (exit $status)")
@@ -173,13 +214,13 @@ as_staff() {
 
 start=$SECONDS
 echo "== a fresh minimal Debian $release in $root"
-in_group "$logs/debootstrap.log" debootstrap --variant=minbase "${include[@]}" "$release" "$root" "$mirror" ||
+in_group "$step_group" "$logs/debootstrap.log" debootstrap --variant=minbase "${include[@]}" "$release" "$root" "$mirror" ||
     { tail -n 20 "$logs/debootstrap.log" >&2; echo "debootstrap failed (above)" >&2; exit 1; }
 if [ -n "$broken_i386" ]; then
-    setsid /usr/bin/python3 tools/broken_i386_lists.py "$security" $$ >"$logs/mirror.port" 2>"$logs/mirror.log" &
-    proxy=$!
-    for _ in $(seq 50); do [ ! -s "$logs/mirror.port" ] || break; sleep 0.1; done
-    port=$(head -n 1 "$logs/mirror.port")
+    # (It prints its port first, then what it serves.)
+    in_group "$proxy_group" "$logs/mirror.log" /usr/bin/python3 tools/broken_i386_lists.py "$security" $$ &
+    for _ in $(seq 50); do [ ! -s "$logs/mirror.log" ] || break; sleep 0.1; done
+    port=$(head -n 1 "$logs/mirror.log")
     [[ $port =~ ^[0-9]+$ ]] || { cat "$logs/mirror.log" >&2; echo "the local mirror did not start (above)" >&2; exit 1; }
     security=http://127.0.0.1:$port
 fi
@@ -196,8 +237,7 @@ printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod 755 "$root/usr/sbin/policy-rc.d"
 mount -t proc proc "$root/proc"
 for system in sys dev; do
-    # (One call: a bind that is not yet a slave never exists, so that no unmount of it can reach this machine's.)
-    mount --rbind --make-rslave "/$system" "$root/$system"
+    mount --rbind --make-rslave "/$system" "$root/$system"  # (slaves again before they are unmounted: see cleanup)
 done
 results+=("$(printf '%-64s          %2d min %02d s' "debootstrap --variant=minbase $release" $(( (SECONDS - start) / 60 )) \
                     $(( (SECONDS - start) % 60 )))")
@@ -223,6 +263,16 @@ as_staff release.sh
 # No later update may fail because of what the scripts did (an i386 architecture left with a broken list).
 must "apt-get update, afterwards" root "apt-get update"
 foreign=$(chroot "$root" dpkg --print-foreign-architectures | paste -sd ' ')
+# What this check promises: root needed once on the newcomer's path; with the broken list, that apt saw it broken,
+# that the 32-bit Wine was refused with apt's reason, and that no foreign architecture was left behind.
+[ -n "$as_root" ] || [ "$root_runs" -eq 1 ] || failed+=("root was needed $root_runs times, not once")
+if [ -n "$broken_i386" ]; then
+    grep -q 'binary-i386/.*File has unexpected size' "$logs"/*.log ||
+        failed+=("apt never said \"File has unexpected size\" of an i386 list: the local mirror did not break it")
+    grep -q '^== the 32-bit Wine could not be installed, .*apt-get said: ' "$logs"/*.log ||
+        failed+=("the 32-bit Wine was not refused with apt's reason")
+    [ -z "$foreign" ] || failed+=("foreign architectures left: $foreign")
+fi
 
 echo
 echo "== Debian $release${broken_i386:+, with the i386 lists of $release-security broken}, commit ${commit:0:12}," \

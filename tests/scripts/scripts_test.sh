@@ -20,11 +20,14 @@ presets=$(cd "$source_dir" && cmake --list-presets | sed -n 's/^ *"\([^"]*\)".*/
 
 failures=0
 # judge LABEL STATUS CODE OUTPUT TEXTS [FAULT]: a row passes when it exited with CODE, its output holds each text
-# of TEXTS (separated by ";;"; one that ends in $ must end a line) and no FAULT was found.
+# of TEXTS (separated by ";;"; one that ends in $ must end a line; one that starts with ! must not be there) and no
+# FAULT was found.
 judge() {
     local label=$1 status=$2 code=$3 output=$4 texts=$5 fault=${6:-} text missing=()
     while IFS= read -r text; do
-        if [[ $text == *\$ ]]; then
+        if [[ $text == !* ]]; then
+            [[ $output != *"${text#!}"* ]] || missing+=("none of \"${text#!}\"")
+        elif [[ $text == *\$ ]]; then
             [[ $'\n'$output$'\n' == *"${text%\$}"$'\n'* ]] || missing+=("\"$text\"")
         else
             [[ $output == *"$text"* ]] || missing+=("\"$text\"")
@@ -71,23 +74,35 @@ for case in "${cases[@]}"; do
     judge "$shell $command" $? "$code" "$output" "$text"
 done
 
-# The mirrors tools/fresh_machine.sh takes from this machine's apt sources (--dry-run says them and stops). A row:
-# the sources (deb822 files, or one-line entries, written with \n) | exit code | the text the output must hold.
+# The mirrors tools/fresh_machine.sh takes from this machine's apt sources, on a machine of Debian 12 (--dry-run
+# says them and stops). A row: the files of /etc/apt (NAME=CONTENT, written with \n, separated by ";;"; NAME under
+# sources.list.d unless it is sources.list) | options | exit code | the text the output must hold.
+deb822="Types: deb\nURIs: https://mirror.invalid/debian\nSuites: bookworm bookworm-updates\nComponents: main\n\nTypes: deb\nURIs: https://mirror.invalid/debian-security\nSuites: bookworm-security\nComponents: main\n"
 fresh_cases=(
-    "debian.sources|Types: deb\nURIs: https://mirror.invalid/debian\nSuites: bookworm\n\nTypes: deb\nURIs: https://mirror.invalid/debian-security\nSuites: bookworm-security\n|0|Debian trixie from https://mirror.invalid/debian, security updates from https://mirror.invalid/debian-security;"
-    "debian.sources|Types: deb-src\nURIs: http://source.invalid/debian\nSuites: bookworm\n\nTypes: deb\nURIs: http://mirror.invalid/debian\nSuites: bookworm\n|0|from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
-    "sources.list|deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://mirror.invalid/debian bookworm main\ndeb [arch=amd64] http://mirror.invalid/debian-security bookworm-security main\n|0|from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
-    "sources.list|deb file:/srv/mirror/debian bookworm main\n|1|the mirror file:/srv/mirror/debian is not an http:// or https:// one"
-    "sources.list|# nothing\n|1|no Debian mirror in this machine's apt sources"
+    "debian.sources=$deb822|-|0|Debian trixie from https://mirror.invalid/debian, security updates from https://mirror.invalid/debian-security;"
+    "debian.sources=Types: deb-src\nURIs: http://source.invalid/debian\nSuites: bookworm\nComponents: main\n\nTypes: deb\nURIs: http://mirror.invalid/debian/\nSuites: bookworm\nComponents: main contrib\n|-|0|from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
+    "sources.list=deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://mirror.invalid/debian bookworm main\ndeb [arch=amd64] http://mirror.invalid/debian-security bookworm-security main\n|-|0|from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
+    "sources.list=deb http://one.invalid/debian bookworm main contrib\ndeb http://two.invalid/debian bookworm main non-free\n|-|0|Debian trixie from http://one.invalid/debian, security updates from http://one.invalid/debian-security;"
+    "docker.sources=Types: deb\nURIs: https://download.docker.invalid/linux/debian\nSuites: bookworm\nComponents: stable\n;;vscode.sources=Types: deb\nURIs: https://packages.microsoft.invalid/repos/code\nSuites: stable\nComponents: main\n;;microsoft-prod.list=deb https://packages.microsoft.invalid/debian/12/prod bookworm main\n;;sources.list=deb https://download.docker.invalid/linux/debian bookworm stable\ndeb http://mirror.invalid/debian bookworm main\n|-|0|Debian trixie from http://mirror.invalid/debian, security updates from http://mirror.invalid/debian-security;"
+    "debian.sources=Types: deb\nURIs: http://mirror.invalid/debian\nSuites: trixie\nComponents: main\n|-|1|no Debian archive for bookworm (main) in this machine's apt sources"
+    "sources.list=deb file:/srv/mirror/debian bookworm main\n|-|1|the mirror file:/srv/mirror/debian is not an http:// or https:// one"
+    "sources.list=deb http://mirror.invalid/debian bookworm main\ndeb file:/srv/mirror/debian-security bookworm-security main\n|-|1|the mirror file:/srv/mirror/debian-security is not an http:// or https:// one"
+    "sources.list=# nothing\n|--mirror http://other.invalid/debian|0|Debian trixie from http://other.invalid/debian, security updates from http://other.invalid/debian-security;"
+    "sources.list=# nothing\n|-|1|no Debian archive for bookworm (main)"
 )
 for case in "${fresh_cases[@]}"; do
-    IFS='|' read -r file sources code text <<<"$case"
+    IFS='|' read -r files options code text <<<"$case"
     rm -rf "$links/fresh" && mkdir -p "$links/fresh/etc/apt/sources.list.d"
-    target=$links/fresh/etc/apt/sources.list.d/$file
-    [ "$file" != sources.list ] || target=$links/fresh/etc/apt/sources.list
-    printf "$sources" >"$target"
-    output=$(cd / && VIRESKA_TEST_ROOT="$links/fresh" bash "$links/fresh_machine-link.sh" --dry-run trixie 2>&1)
-    judge "fresh_machine.sh --dry-run with $file \"$sources\"" $? "$code" "$output" "$text"
+    printf 'PRETTY_NAME="Debian GNU/Linux 12 (bookworm)"\nVERSION_CODENAME=bookworm\n' >"$links/fresh/etc/os-release"
+    while IFS= read -r file; do
+        target=$links/fresh/etc/apt/sources.list.d/${file%%=*}
+        [ "${file%%=*}" != sources.list ] || target=$links/fresh/etc/apt/sources.list
+        printf "${file#*=}" >"$target"
+    done < <(sed 's/;;/\n/g' <<<"$files")
+    words=()
+    [ "$options" = - ] || read -ra words <<<"$options"
+    output=$(cd / && VIRESKA_TEST_ROOT="$links/fresh" bash "$links/fresh_machine-link.sh" --dry-run "${words[@]}" trixie 2>&1)
+    judge "fresh_machine.sh --dry-run ${words[*]} with \"$files\"" $? "$code" "$output" "$text"
 done
 
 # The results of tools/test.sh, read from the JUnit files of a small CTest project: a test that skips itself is
@@ -114,7 +129,8 @@ EOF
 cmake -S "$project" -B "$project/build" -G Ninja >/dev/null
 (cd "$project/build" && ctest -R 'passes|skips' --output-junit "$project/good.xml" >/dev/null
                         ctest -R 'passes|no_executable' --output-junit "$project/unrun.xml" >/dev/null 2>&1
-                        ctest --output-junit "$project/all.xml" >/dev/null 2>&1)
+                        ctest --output-junit "$project/all.xml" >/dev/null 2>&1
+                        ctest -R 'passes|fixture_fails' --output-junit "$project/failed.xml" >/dev/null 2>&1)
 head -c 300 "$project/good.xml" >"$project/cut.xml"
 # results arguments | exit code | texts the output must hold, separated by ";;"
 results_cases=(
@@ -123,6 +139,8 @@ results_cases=(
     "all:$project/all.xml:8:1 good:$project/good.xml:0:3|1|2 passed, 1 failed, 6 skipped, 2 not run"
     "unrun:$project/unrun.xml:8:1 good:$project/good.xml:0:3|1|2 passed, 0 failed, 3 skipped, 1 not run;;1 not run: Unable to find executable (no_executable)"
     "good:$project/good.xml:0:3 --broken win64|1|win64        did not build;;1 passed, 0 failed, 3 skipped; no results from win64"
+    "one:$project/failed.xml:8:1|1|1 passed, 1 failed, 0 skipped\$;;1 failed: fixture_fails (one)"
+    "a:$project/failed.xml:8:1 b:$project/failed.xml:8:1 good:$project/good.xml:0:3|1|2 failed: fixture_fails (a), fixture_fails (b)"
     "gone:$project/missing.xml:8:0|1|gone         no test results, ctest exit code 8"
     "cut:$project/cut.xml:0:1 good:$project/good.xml:0:3|1|cut          no test results, ctest exit code 0;;1 passed, 0 failed, 3 skipped; no results from cut"
 )
@@ -159,19 +177,28 @@ for case in "${link_cases[@]}"; do
 done
 
 # The install logic of tools/common.sh, against stand-ins for apt-get, dpkg, dpkg-query, id, locale, locale-gen
-# and sleep first on PATH, which keep a machine's state in files and log each change made to it. A row: who runs
-# (root or user) | what is installed (none; 64: every 64-bit package and the locale; all) | the foreign
-# architectures before | the network (up; down: nothing answers; syncing: the first update fails for an amd64
-# list) | the i386 list of the security suite (ok; broken: a wrong size) | what apt holds back (an arch or -) |
-# the note of a failed 32-bit Wine (-; fresh: an hour old; old: two days) | what runs (install:
+# and sleep, which keep a machine's state in files and log each change made to it. Every row runs with a user's PATH,
+# as plain su leaves it (no sbin folder: locale-gen is found only in the row's own usr/sbin, which root's runs must
+# add), in a process group of its own, with TMPDIR in the row, which must be empty afterwards. A row: who runs
+# (root or user) | the machine before: what is installed (none; 64: every 64-bit package and the locale; all),
+# then hold=PACKAGE (installed and held), i386=PACKAGE (an i386 package installed), added (the scripts' record that
+# they added i386) | the foreign architectures before | the network (up; down: nothing answers; syncing: the first
+# update fails for an amd64 list) | the i386 list of the security suite (ok; broken: a wrong size) | what else the
+# stand-ins do (-, or VARIABLE=VALUE words: STUB_HELD=ARCH, apt holds back that architecture's packages;
+# STUB_LOCK=update:N, the first N updates find the lists locked, or install, every install finds dpkg locked;
+# STUB_VIRTUAL=PACKAGE, apt installs another package for that name; STUB_INTERRUPT=i386-update, Ctrl-C during the
+# i386 update) | the note of a failed 32-bit Wine (-; fresh: an hour old; old: two days) | what runs (install:
 # tools/install_packages.sh; else the bash that a script of tools/ runs after common.sh) | exit code | texts the
-# output must hold, separated by ";;" | the changes made, in order, separated by ";" | foreign architectures after.
+# output must hold, separated by ";;" (one that starts with ! must not be there) | the changes made, in order,
+# separated by ";" | foreign architectures after.
 stubs=$links/stubs
 mkdir "$stubs"
 cat >"$stubs/stub" <<'EOF_STUB'
 #!/bin/bash
-# Stand-in for the commands that install packages, on a machine kept in the files of $STUB_STATE.
+# Stand-in for the commands that install packages, on a machine kept in the files of $STUB_STATE: installed holds
+# "PACKAGE WISH" lines (install or hold).
 s=$STUB_STATE
+refuse() { echo "E: Command line option $1 is not understood in combination with the other options" >&2; exit 100; }
 case $(basename "$0") in
 id) echo "$STUB_UID" ;;
 sleep) echo "sleep $*" >>"$s/calls" ;;
@@ -185,21 +212,59 @@ dpkg)
     --add-architecture) echo "add-architecture $2" >>"$s/calls"; echo "$2" >>"$s/foreign" ;;
     --remove-architecture)
         echo "remove-architecture $2" >>"$s/calls"
-        if grep -q ":$2\$" "$s/installed"; then
+        if grep -q ":$2 " "$s/installed"; then
             echo "dpkg: error: cannot remove architecture '$2' currently in use by the database" >&2
             exit 2
         fi
         sed -i "/^$2\$/d" "$s/foreign" ;;
+    *) echo "dpkg: stand-in: unknown option $1" >&2; exit 2 ;;
     esac ;;
 dpkg-query)
-    package=${!#}
-    if [[ $package == -* ]]; then cat "$s/installed"
-    elif grep -qxF -- "$package" "$s/installed"; then printf 'install ok installed'
-    else echo "dpkg-query: no packages found matching $package" >&2; exit 1
-    fi ;;
+    # -W [-f=FORMAT | -f FORMAT | --showformat=FORMAT] [PACKAGE], with the fields the scripts ask for.
+    format='${binary:Package}\t${Version}\n' package="" show=""
+    while [ $# -gt 0 ]; do
+        case $1 in
+        -W | --show) show=1 ;;
+        -f=* | --showformat=*) format=${1#*=} ;;
+        -f) format=$2; shift ;;
+        -*) echo "dpkg-query: stand-in: unknown option $1" >&2; exit 2 ;;
+        *) package=$1 ;;
+        esac
+        shift
+    done
+    [ -n "$show" ] || { echo "dpkg-query: stand-in: only -W" >&2; exit 2; }
+    found=0
+    while read -r name wish; do
+        [ -z "$package" ] || [ "$name" = "$package" ] || continue
+        line=${format//'${binary:Package}'/$name}
+        line=${line//'${Package}'/${name%%:*}}
+        line=${line//'${Status}'/$wish ok installed}
+        line=${line//'${db:Status-Status}'/installed}
+        line=${line//'${Version}'/1.0-1}
+        printf '%b' "$line"
+        found=1
+    done <"$s/installed"
+    [ "$found" = 1 ] || [ -z "$package" ] || { echo "dpkg-query: no packages found matching $package" >&2; exit 1; } ;;
 apt-get)
-    if [[ " $* " == *" update "* ]]; then
+    command="" packages=()
+    while [ $# -gt 0 ]; do
+        case $1 in
+        update | install) command=$1 ;;
+        -q | -qq | -y | --no-install-recommends) ;;
+        -o) [[ $2 == DPkg::Lock::Timeout=[0-9]* ]] || refuse "-o $2"; shift ;;
+        -*) refuse "$1" ;;
+        *) packages+=("$1") ;;
+        esac
+        shift
+    done
+    if [ "$command" = update ]; then
         echo update >>"$s/calls"
+        if [[ $STUB_LOCK == update:* ]] && [ "$(cat "$s/locked" 2>/dev/null || echo 0)" -lt "${STUB_LOCK#update:}" ]; then
+            echo $(( $(cat "$s/locked" 2>/dev/null || echo 0) + 1 )) >"$s/locked"
+            echo "E: Could not get lock /var/lib/apt/lists/lock. It is held by process 4242 (apt-get)" >&2
+            echo "E: Unable to lock directory /var/lib/apt/lists/" >&2
+            exit 100
+        fi
         case $STUB_NET in
         down) echo "W: Failed to fetch http://mirror.invalid/debian/dists/bookworm/InRelease  Could not connect to" \
                    "mirror.invalid:80 (192.0.2.1), connection timed out" >&2
@@ -214,6 +279,10 @@ apt-get)
         esac
         echo amd64 >"$s/lists"
         grep -qx i386 "$s/foreign" || exit 0
+        if [ "$STUB_INTERRUPT" = i386-update ]; then
+            kill -INT 0  # Ctrl-C: the whole foreground process group
+            exit 130
+        fi
         if [ "$STUB_I386_LIST" = broken ]; then
             printf '%s%s\n' "E: Failed to fetch http://mirror.invalid/debian-security/dists/bookworm-security/main/" \
                    "binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?" >&2
@@ -224,11 +293,15 @@ apt-get)
         echo i386 >>"$s/lists"
         exit 0
     fi
-    packages=()
-    for argument in "$@"; do [[ $argument == -* || $argument == install ]] || packages+=("$argument"); done
+    [ "$command" = install ] || { echo "E: stand-in: no command" >&2; exit 100; }
     arch=amd64
     [[ ${packages[0]} != *:i386 ]] || arch=i386
     echo "install $arch" >>"$s/calls"
+    if [ "$STUB_LOCK" = install ]; then
+        echo "E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242 (unattended-upgr)"
+        echo "E: Unable to acquire the dpkg frontend lock (/var/lib/dpkg/lock-frontend), is another process using it?"
+        exit 100
+    fi
     if [ "$STUB_NET" = down ]; then
         echo "E: Failed to fetch http://mirror.invalid/debian/pool/main/c/cmake/cmake_3.25.1-1_amd64.deb  Could not" \
              "connect to mirror.invalid:80 (192.0.2.1), connection timed out"
@@ -252,66 +325,98 @@ apt-get)
                "E: Unable to correct problems, you have held broken packages."
         exit 100
     fi
-    printf '%s\n' "${packages[@]}" >>"$s/installed" ;;
+    for package in "${packages[@]}"; do
+        if [ "$package" = "${STUB_VIRTUAL:-}" ]; then
+            echo "Note, selecting '$package-real' instead of '$package'"
+            package=$package-real
+        fi
+        grep -q "^$package " "$s/installed" || echo "$package install" >>"$s/installed"
+    done
+    echo "Setting up ${packages[-1]} ..." ;;
 esac
 EOF_STUB
 chmod +x "$stubs/stub"
-for name in apt-get dpkg dpkg-query id locale locale-gen sleep; do
+for name in apt-get dpkg dpkg-query id locale sleep; do
     ln -s stub "$stubs/$name"
 done
-# A script of tools/ in a checkout of its own: common.sh, then the bash it is given.
-mkdir -p "$links/probe/tools"
-printf '#!/bin/bash\n. %q\neval "$1"\necho "probe: done"\n' "$source_dir/tools/common.sh" >"$links/probe/tools/probe.sh"
-chmod +x "$links/probe/tools/probe.sh"
+# A script of tools/ in a checkout of its own, whose path has a space: common.sh, then the bash it is given.
+probe=$links/probe\ checkout
+mkdir -p "$probe/tools"
+printf '#!/bin/bash\n. %q\neval "$1"\necho "probe: done"\n' "$source_dir/tools/common.sh" >"$probe/tools/probe.sh"
+chmod +x "$probe/tools/probe.sh"
 every='ensure_packages --spanish-locale "${EVERY_PACKAGE[@]}"'
 demo='ensure_packages --spanish-locale "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}"'
-installer=$(printf '%q' "$links/probe/tools/install_packages.sh")
-gone="the i386 architecture, added for it, is removed again"
+installer=$(printf '%q' "$probe/tools/install_packages.sh")
+gone="the i386 architecture, added by these scripts, is removed again: nothing of it is installed"
 i386_tail="add-architecture i386;update;install i386"
+lock_waits=$(printf 'update;sleep 10;%.0s' {1..30})update
 install_cases=(
-    "root|none|-|up|ok|-|-|install|0|== installing: cmake;;== installed: all that the demo|update;install amd64;locale-gen;$i386_tail|i386"
+    "root|none|-|up|ok|-|-|install|0|== installing: cmake;;Setting up faketime ...;;== installed: all that the demo|update;install amd64;locale-gen;$i386_tail|i386"
     "root|none|-|up|broken|-|-|install|0|libcurl4:i386 : Depends: libbrotli1:i386;;list bookworm-security/main i386 could not be fetched;;$gone;;but the 32-bit Wine (above: why)|update;install amd64;locale-gen;$i386_tail;remove-architecture i386|-"
     "root|none|i386|up|broken|-|-|$every|0|going on with the package lists at hand;;was there before, with no i386 package installed: it is left;;probe: done|update;install amd64;locale-gen;update;install i386|i386"
-    "root|none|-|syncing|ok|-|-|$every|0|trying again in 15 s;;probe: done|update;sleep 15;update;install amd64;locale-gen;$i386_tail|i386"
-    "root|none|-|down|ok|-|-|$every|1|apt-get could not install cmake;;E: Failed to fetch http://mirror.invalid/debian/pool/main/c/cmake|update;install amd64|-"
-    "root|64|-|up|ok|i386|-|$every|0|wine32:i386 : Depends: libwine:i386;;you have held broken packages;;$gone|$i386_tail;remove-architecture i386|-"
-    "root|none|-|up|ok|amd64|-|$every|1|apt-get could not install cmake ;;you have held broken packages.|update;install amd64|-"
+    "root|64 i386=libc6:i386|i386|up|broken|-|-|$every|0|the i386 architecture was there before: it is left as it was\$|update;install i386|i386"
+    "root|none|-|syncing|ok|-|-|$every|0|binary-amd64/Packages.xz  File has unexpected size;;trying again in 15 s;;!going on with the package lists;;probe: done|update;sleep 15;update;install amd64;locale-gen;$i386_tail|i386"
+    "root|64|-|syncing|ok|-|-|$every|0|== apt-get update failed (above); going on;;E: Unable to locate package wine32:i386;;$gone|$i386_tail;remove-architecture i386|-"
+    "root|none|-|down|ok|-|-|$every|1|faketime: E: Failed to fetch http://mirror.invalid/debian/pool/main/c/cmake|update;install amd64|-"
+    "root|64|-|up|ok|STUB_HELD=i386|-|$every|0|wine32:i386 : Depends: libwine:i386;;you have held broken packages;;$gone|$i386_tail;remove-architecture i386|-"
+    "root|none|-|up|ok|STUB_HELD=amd64|-|$every|1|apt-get could not install cmake ;;you have held broken packages.|update;install amd64|-"
+    "root|64 hold=faketime hold=wine|-|up|ok|-|-|install|0|== installed: all that the demo, the tests and the release need\$|$i386_tail|i386"
+    "root|none|-|up|ok|STUB_VIRTUAL=faketime|-|install|1|Note, selecting 'faketime-real';;still not installed after apt-get: faketime (above|update;install amd64;locale-gen;$i386_tail|i386"
     "root|all|i386|up|broken|-|-|install|0|== installed: all that the demo, the tests and the release need\$||i386"
     "root|64|-|up|ok|-|fresh|$every|0|it could not be installed on ;;it is tried again a day after that, or at once by $installer;;probe: done||-"
     "root|64|-|up|ok|-|fresh|install|0|== installed: all that the demo, the tests and the release need\$|$i386_tail|i386"
-    "root|64|-|up|ok|-|old|$every|0|== installing the 32-bit Wine|$i386_tail|i386"
-    "user|none|-|up|ok|-|-|$demo|1|tools/probe.sh needs what only root may install: the packages cmake ;;and the Spanish locale (es_ES.UTF-8).;;  $installer\$|-|-"
+    "root|64|-|up|broken|-|old|$every; $every|0|== installing the 32-bit Wine;;it is tried again a day after that|$i386_tail;remove-architecture i386|-"
+    "root|none|-|up|ok|STUB_LOCK=update:1|-|$every|0|another program holds the package lists; waiting for it, up to 5 min: Could not get lock /var/lib/apt/lists/lock|update;sleep 10;update;install amd64;locale-gen;$i386_tail|i386"
+    "root|none|-|up|ok|STUB_LOCK=update:99|-|$every|1|apt-get could not install cmake ;;another program kept the package lock for 5 min (Could not get lock /var/lib/apt/lists/lock. It is held by process 4242 (apt-get)): run this again;;!going on with|$lock_waits|-"
+    "root|64|-|up|ok|STUB_LOCK=install|-|$every; $every|0|apt-get said: another program kept the package lock for 5 min (Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242 (unattended-upgr)): run this again;;!it is tried again a day after that|$i386_tail;remove-architecture i386;$i386_tail;remove-architecture i386|-"
+    "root|64|-|up|ok|STUB_INTERRUPT=i386-update|-|$every|130|== interrupted while installing packages; $gone;;!probe: done|add-architecture i386;update;remove-architecture i386|-"
+    "root|64 added|i386|up|ok|-|fresh|$every|0|== $gone;;it is tried again a day after that|remove-architecture i386|-"
+    "root|64 added i386=libc6:i386|i386|up|ok|-|fresh|$every|0|!removed again;;it is tried again a day after that||i386"
+    "user|none|-|up|ok|-|-|$demo|1|tools/probe.sh needs what only root may install: the packages cmake ;;and the Spanish locale (es_ES.UTF-8).;;  $installer\$;;without sudo, as su -c $(printf %q "$installer") (root's password)|-|-"
     "user|64|-|up|ok|-|-|$every|0|the 32-bit Wine is not installed;;$installer, run as root, installs it where apt can;;probe: done||-"
     "user|64|-|up|ok|-|fresh|$every|0|it could not be installed on ;;apt-get said: earlier;;probe: done||-"
-    "user|none|-|up|ok|-|-|install|1|runs as root: in a root shell, or after sudo:||-"
+    "user|none|-|up|ok|-|-|install|1|runs as root:;;  $source_dir/tools/install_packages.sh\$;;with sudo in front, or, without sudo, as su -c||-"
     "user|none|-|up|ok|-|-|logged \"\$VIRESKA_TEST_ROOT/step.log\" sh -c 'echo first; echo \"error: boom\"; exit 3'|3|probe.sh: 'sh -c echo first; echo \"error: boom\"; exit 3' failed (exit code 3);;    error: boom;;the whole output is in $links/row/step.log||-"
 )
-mapfile -t every < <(cd "$links/probe" && bash -c ". $(printf %q "$source_dir/tools/common.sh"); printf '%s\n' \"\${EVERY_PACKAGE[@]}\"")
+mapfile -t every < <(cd "$probe" && bash -c ". $(printf %q "$source_dir/tools/common.sh"); printf '%s\n' \"\${EVERY_PACKAGE[@]}\"")
+user_path=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games
 for case in "${install_cases[@]}"; do
-    IFS='|' read -r who installed foreign net list held note command code texts calls after <<<"$case"
+    IFS='|' read -r who machine foreign net list quirks note command code texts calls after <<<"$case"
     row=$links/row state=$links/row/state
-    rm -rf "$row" && mkdir -p "$state" "$row/etc"
+    rm -rf "$row" && mkdir -p "$state" "$row/etc" "$row/tmp" "$row/usr/sbin"
+    ln -s "$stubs/stub" "$row/usr/sbin/locale-gen"
     : >"$state/calls" && : >"$state/locales" && : >"$state/installed" && : >"$state/foreign"
     echo '# es_ES.UTF-8 UTF-8' >"$row/etc/locale.gen"
     [ "$foreign" = - ] || echo "$foreign" >"$state/foreign"
     [ "$net" != down ] || echo amd64 >"$state/lists"
-    if [ "$installed" != none ]; then
-        printf '%s\n' "${every[@]}" | grep -v ':i386$' >"$state/installed"
+    read -ra machine <<<"$machine"
+    if [ "${machine[0]}" != none ]; then
+        printf '%s install\n' "${every[@]}" | grep -v ':i386 ' >"$state/installed"
         echo es_ES.utf8 >"$state/locales" && echo 'es_ES.UTF-8 UTF-8' >"$row/etc/locale.gen"
     fi
-    [ "$installed" != all ] || printf '%s\n' "${every[@]}" | grep ':i386$' >>"$state/installed"
+    [ "${machine[0]}" != all ] || printf '%s install\n' "${every[@]}" | grep ':i386 ' >>"$state/installed"
+    for word in "${machine[@]:1}"; do
+        case $word in
+        hold=*) sed -i "s/^${word#hold=} install\$/${word#hold=} hold/" "$state/installed" ;;
+        i386=*) echo "${word#i386=} install" >>"$state/installed" ;;
+        added) mkdir -p "$row/var/cache/vireska" && echo 1 >"$row/var/cache/vireska/i386-added" ;;
+        esac
+    done
     case $note in
     fresh) mkdir -p "$row/var/cache/vireska" && printf '%s\napt-get said: earlier\n' $(($(date +%s) - 3600)) \
                                                        >"$row/var/cache/vireska/wine32-failed" ;;
     old) mkdir -p "$row/var/cache/vireska" && printf '%s\napt-get said: earlier\n' $(($(date +%s) - 172800)) \
                                                      >"$row/var/cache/vireska/wine32-failed" ;;
     esac
-    run=("$links/probe/tools/probe.sh" "$command")
+    run=("$probe/tools/probe.sh" "$command")
     [ "$command" != install ] || run=("$source_dir/tools/install_packages.sh")
     uid=0
     [ "$who" = root ] || uid=1000
-    output=$(cd / && env PATH="$stubs:$PATH" STUB_STATE="$state" STUB_UID=$uid STUB_NET=$net STUB_I386_LIST=$list \
-                 STUB_HELD=$held VIRESKA_TEST_ROOT="$row" "${run[@]}" 2>&1)
+    stand_ins=()
+    [ "$quirks" = - ] || read -ra stand_ins <<<"$quirks"
+    output=$(cd / && setsid --wait env PATH="$stubs:$user_path" STUB_STATE="$state" STUB_UID=$uid STUB_NET=$net \
+                 STUB_I386_LIST=$list STUB_HELD= STUB_LOCK= STUB_VIRTUAL= STUB_INTERRUPT= "${stand_ins[@]}" \
+                 VIRESKA_TEST_ROOT="$row" TMPDIR="$row/tmp" "${run[@]}" 2>&1 </dev/null)
     status=$?
     made=$(paste -sd ';' "$state/calls")
     [ "$calls" != - ] || calls=""
@@ -320,8 +425,8 @@ for case in "${install_cases[@]}"; do
     fault=""
     [ "$made" = "$calls" ] || fault="changes \"$made\", want \"$calls\""
     [ "$now" = "$after" ] || fault+="${fault:+; }foreign architectures after: $now, want $after"
-    label="$who, $installed installed, foreign $foreign, network $net, i386 list $list, held $held, note $note"
+    [ -z "$(ls -A "$row/tmp")" ] || fault+="${fault:+; }left in TMPDIR: $(ls -A "$row/tmp" | paste -sd ' ')"
+    label="$who, ${machine[*]} installed, foreign $foreign, network $net, i386 list $list, $quirks, note $note"
     judge "$label: ${command:0:40}" "$status" "$code" "$output" "$texts" "$fault"
 done
 [ "$failures" -eq 0 ]
-
