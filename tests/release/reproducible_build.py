@@ -4,8 +4,9 @@ of different names, and compares the bytes; then checks what the PE header holds
 SOURCE_DATE_EPOCH when set; a correct checksum) and that no build path, user or host name is in the file. Last,
 reprotest, the reproducible-builds project's tool, runs tools/release.sh twice in a clone of the commit, the
 second time with every variation that can apply here, among them the flags that CMake and the compilers read from
-the environment, and finds the files to publish the same; and, as its control, finds that the same flags do reach
-a plain build.
+the environment, and finds the files to publish the same; and, as its controls, finds that the same flags do reach
+a plain build, that the host name varies exactly where the probe for it says it can, and that a build that fails is
+named by its own last words, not by reprotest's traceback.
 
   reproducible_build.py --source DIR --work DIR --preset win32
 """
@@ -52,6 +53,33 @@ FLAGS = ("CFLAGS=-O0 -g;CXXFLAGS=-O0 -g;CPPFLAGS=-DVIRESKA_PRUEBA;LDFLAGS=-Wl\\x
          "RCFLAGS=-DVIRESKA_PRUEBA;CMAKE_BUILD_TYPE=Debug")
 
 
+def build_said(output, lines=12):
+    """What the build itself said last before reprotest gave up on it (faketime's, setarch's or the script's own
+    words), without reprotest's traceback and log lines; [] when reprotest did not give up."""
+    if "Traceback (most recent call last):" not in output:
+        return []
+    before = output.split("Traceback (most recent call last):")[0].splitlines()
+    return [line for line in before if line.strip() and ":reprotest:" not in line][-lines:]
+
+
+def run_reprotest(label, variations, command, tree, artifacts):
+    """reprotest's exit code and a line for the summary: its verdict, or, where the build failed, the build's last
+    words (its last lines are printed then)."""
+    result = subprocess.run(["reprotest", "--no-diffoscope", "--min-cpus=1"] + variations +
+                            ["-c", command, tree, artifacts], capture_output=True, text=True)
+    said = (result.stdout + result.stderr).strip()
+    build = build_said(said)
+    if build:
+        verdict = "the build failed, saying: " + build[-1]
+        print("reprotest, %s: the build's last lines:\n%s" % (label, "\n".join("    " + line for line in build)))
+    else:
+        lines = said.splitlines()
+        verdict = ([line for line in lines if "Reproduction successful" in line or " differ" in line] or lines[-1:] or
+                   ["nothing said"])[0]
+    print("reprotest, %s: exit %d, %s" % (label, result.returncode, verdict))
+    return result.returncode, verdict, said
+
+
 def reprotest(source, work):
     """Runs reprotest on tools/release.sh in a clone of source, and on a plain build as its control; returns the
     failures."""
@@ -68,20 +96,28 @@ def reprotest(source, work):
     vary = ["--vary=" + ",".join("-" + name for name in left_out), "--vary=environment.variables+=" + FLAGS,
             "--vary=locales.locale=es_ES.UTF-8"]
     failures = []
+    # (The host name control: reprotest changes it, and finds the file differs, exactly where the probe says a user
+    # and UTS namespace can be made; where not, it fails or leaves it, and any exit code but 1 will do.)
+    host_varies = "domain_host" not in left_out
     for label, variations, command, artifacts, want in (
             ("tools/release.sh", vary, "tools/release.sh", "dist/*", 0),
             ("control: a plain build, with the flags", ["--variations=-all,+environment", vary[1]],
              "cmake --preset win32 -B build/plain >/dev/null && cmake --build build/plain --target VireskaCorreo",
-             "build/plain/VireskaCorreo.exe", 1)):
-        result = subprocess.run(["reprotest", "--no-diffoscope", "--min-cpus=1"] + variations +
-                                ["-c", command, clone, artifacts], capture_output=True, text=True)
-        said = (result.stdout + result.stderr).strip().splitlines()
-        verdict = [line for line in said if "Reproduction successful" in line or " differ" in line] or said[-1:]
-        print("reprotest, %s: exit %d, %s" % (label, result.returncode, verdict[0] if verdict else "nothing said"))
-        if result.returncode != want:
-            failures.append("reprotest, %s: exit %d, want %d (%s); it said:\n%s" % (
-                label, result.returncode, want, "the same bytes" if want == 0 else "other bytes",
-                "\n".join(said[-40:])))
+             "build/plain/VireskaCorreo.exe", 1),
+            ("control: the host name, %s" % ("varied" if host_varies else "left out"),
+             ["--variations=-all,+domain_host"], "mkdir -p build && hostname >build/host", "build/host", 1 if host_varies else None)):
+        code, verdict, said = run_reprotest(label, variations, command, clone, artifacts)
+        if code != want and (want is not None or code == 1):
+            failures.append("reprotest, %s: exit %d, want %s; %s%s" % (
+                label, code, "anything but 1" if want is None else want, verdict, "" if verdict.startswith("the build failed") else
+                "; it said:\n" + "\n".join(said.splitlines()[-40:])))
+    # A build that fails must be named by what it said, as faketime says it where /dev/shm is not writable.
+    words = "faketime: sem_open: Permission denied"
+    code, verdict, _ = run_reprotest("control: a build that fails", ["--variations=-all"],
+                                     "echo '%s' >&2; exit 1" % words, clone, "dist/*")
+    if code == 0 or not verdict.endswith(words):
+        failures.append("reprotest, control: a build that fails: exit %d, %r; its last words, %r, are not named"
+                        % (code, verdict, words))
     return failures
 
 
