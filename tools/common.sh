@@ -66,9 +66,13 @@ if [ "$(id -u)" -eq 0 ]; then
     export PATH
 fi
 
-# Whether the Debian package PACKAGE is installed: its state, whatever the wish (a held package is installed).
+# Whether the Debian package PACKAGE is installed: its state, whatever the wish (a held package is installed). A name
+# without an architecture is this system's package (dpkg-query also lists the i386 one of a Multi-Arch: same library).
+native_architecture=$(dpkg --print-architecture 2>/dev/null || true)
 installed() {
-    [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+    dpkg-query -W -f='${binary:Package} ${db:Status-Status}\n' "$1" 2>/dev/null |
+        awk -v name="$1" -v native="$native_architecture" '
+            ($1 == name || $1 == name ":" native) && $2 == "installed" { found = 1 } END { exit !found }'
 }
 
 # Whether any package of the i386 architecture is in dpkg's database.

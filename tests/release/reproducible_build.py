@@ -74,8 +74,10 @@ def run_reprotest(label, variations, command, tree, artifacts):
         print("reprotest, %s: the build's last lines:\n%s" % (label, "\n".join("    " + line for line in build)))
     else:
         lines = said.splitlines()
-        verdict = ([line for line in lines if "Reproduction successful" in line or " differ" in line] or lines[-1:] or
-                   ["nothing said"])[0]
+        verdicts = [line for line in lines if "Reproduction successful" in line or " differ" in line]
+        if not verdicts and result.returncode == 1:
+            verdicts = ["the files differ"]
+        verdict = (verdicts or lines[-1:] or ["nothing said"])[0]
     print("reprotest, %s: exit %d, %s" % (label, result.returncode, verdict))
     return result.returncode, verdict, said
 

@@ -235,7 +235,8 @@ dpkg-query)
     [ -n "$show" ] || { echo "dpkg-query: stand-in: only -W" >&2; exit 2; }
     found=0
     while read -r name wish; do
-        [ -z "$package" ] || [ "$name" = "$package" ] || continue
+        # (A name without an architecture matches the package of every architecture, as dpkg-query's does.)
+        [ -z "$package" ] || [ "$name" = "$package" ] || [ "${name%%:*}" = "$package" ] || continue
         line=${format//'${binary:Package}'/$name}
         line=${line//'${Package}'/${name%%:*}}
         line=${line//'${Status}'/$wish ok installed}
