@@ -242,14 +242,15 @@ done
 results+=("$(printf '%-64s          %2d min %02d s' "debootstrap --variant=minbase $release" $(( (SECONDS - start) / 60 )) \
                     $(( (SECONDS - start) % 60 )))")
 
-# As a person sets up a machine: git, a user, the commit cloned into the user's home.
-step "apt-get install git" root "apt-get update -qq && apt-get install -y -qq --no-install-recommends git" ||
-    { cat "$last_log" >&2; exit 1; }
+# As the README has a person set up a machine: a user, git (through su -c, as a user without sudo), the commit
+# cloned into the user's home.
 home=/root
 if [ "$user" = ana ]; then
     chroot "$root" useradd --create-home --shell /bin/bash ana
     home=/home/ana
 fi
+step "apt-get install git" "${user/ana/su}" "apt-get update && apt-get install -y git" ||
+    { cat "$last_log" >&2; exit 1; }
 git clone -q --no-hardlinks "$checkout" "$root$home/vireska"
 git -C "$root$home/vireska" -c advice.detachedHead=false checkout -q "$commit"
 chroot "$root" chown -R "$user:" "$home/vireska"

@@ -176,6 +176,47 @@ for case in "${link_cases[@]}"; do
     judge "reproducible-link.sh $source, SOURCE_DATE_EPOCH $epoch" $? "$code" "$output" "$texts"
 done
 
+# The documents: each relative link of README.md, DEVELOPERS.md and docs/*.md leads to a file of the checkout, and
+# each script of tools/ that README.md names exists. A row: what is changed in a copy of the documents (-: nothing;
+# FILE:TEXT appends TEXT to FILE) | the problems that must be named (none: there must be none).
+doc_problems() {
+    local root=$1 file target
+    for file in "$root/README.md" "$root/DEVELOPERS.md" "$root"/docs/*.md; do
+        grep -o '](\([^)#]*\)[^)]*)' "$file" | sed 's/^](\([^)#]*\).*/\1/' | grep -v '^[a-z]*:' | sort -u |
+            while IFS= read -r target; do
+                [ -z "$target" ] || [ -e "$(dirname "$file")/$target" ] ||
+                    echo "${file#"$root"/} links to $target, which does not exist"
+            done
+    done
+    grep -o 'tools/[A-Za-z0-9_]*\.\(sh\|py\)' "$root/README.md" | sort -u | while IFS= read -r target; do
+        [ -e "$root/$target" ] || echo "README.md names $target, which does not exist"
+    done
+}
+doc_cases=(
+    "-|none"
+    "docs/cliente.md:![falta](falta.png)|docs/cliente.md links to falta.png, which does not exist"
+    "README.md:see [the guide](docs/releasing.md#steps) and [old](docs/viejo.md)|README.md links to docs/viejo.md, which does not exist"
+    "README.md:run tools/instalar.sh as root|README.md names tools/instalar.sh, which does not exist"
+)
+for case in "${doc_cases[@]}"; do
+    IFS='|' read -r change want <<<"$case"
+    copy=$links/documents
+    rm -rf "$copy" && mkdir -p "$copy/docs" && cp -r "$source_dir/README.md" "$source_dir/DEVELOPERS.md" "$copy/"
+    cp "$source_dir"/docs/* "$copy/docs/"
+    for file in "$source_dir"/*; do
+        [ -e "$copy/${file##*/}" ] || ln -s "$file" "$copy/"
+    done
+    [ "$change" = - ] || printf '\n%s\n' "${change#*:}" >>"$copy/${change%%:*}"
+    found=$(doc_problems "$copy")
+    fault=""
+    if [ "$want" = none ]; then
+        [ -z "$found" ] || fault="problems found: $found"
+    else
+        [ "$found" = "$want" ] || fault="problems found: \"$found\", want \"$want\""
+    fi
+    judge "documents, $change" 0 0 "$found" "" "$fault"
+done
+
 # The install logic of tools/common.sh, against stand-ins for apt-get, dpkg, dpkg-query, id, locale, locale-gen
 # and sleep, which keep a machine's state in files and log each change made to it. Every row runs with a user's PATH,
 # as plain su leaves it (no sbin folder: locale-gen is found only in the row's own usr/sbin, which root's runs must
