@@ -85,6 +85,19 @@ lock_said() {
     grep -m 1 'Could not get lock' "$1" | sed 's/^E: //; s/^Waiting for cache lock: //' || true
 }
 
+# run_apt LOG [--quiet] COMMAND...: runs an apt-get command, its output shown (unless --quiet) and kept in LOG; its
+# exit code. It is waited for as a background job: apt catches Ctrl-C itself and ends as if it had failed ("Sub-process
+# sqv received signal 2"), and bash runs no trap for a signal its foreground command survived, but the wait builtin
+# returns at once, and the trap runs.
+run_apt() {
+    local log=$1 quiet="" status=0
+    shift
+    [ "$1" != --quiet ] || { quiet=1; shift; }
+    if [ -n "$quiet" ]; then ("$@" >"$log" 2>&1) & else ("$@" 2>&1 | tee "$log") & fi
+    wait "$!" || status=$?
+    return "$status"
+}
+
 # apt_update LOG [--once]: apt-get update, its output shown and kept in LOG. Lists locked by another program are
 # waited for, up to APT_LOCK_SECONDS (apt_locked is then set). When it fails for a list of another architecture
 # than i386, or without naming a list (a mirror caught syncing: apt does not fetch a list of the wrong size again
@@ -92,13 +105,14 @@ lock_said() {
 # lists it could not fetch, as suite/component architecture.
 unfetched_lists="" apt_locked=""
 apt_update() {
-    local log=$1 once=${2:-} try=1 status waited=0
+    local log=$1 once=${2:-} try=1 status waited=0 quiet
     apt_locked=""
     while :; do
         status=0
         # (Shown as it goes, but for the tries that wait for a lock.)
-        if [ "$waited" -eq 0 ]; then apt-get update -qq 2>&1 | tee "$log"; else apt-get update -qq >"$log" 2>&1; fi ||
-            status=$?
+        quiet=""
+        [ "$waited" -eq 0 ] || quiet=--quiet
+        run_apt "$log" $quiet apt-get update -qq || status=$?
         unfetched_lists=$(sed -n 's|^E: Failed to fetch \S*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 \2|p' \
                           "$log" | sort -u | paste -sd, | sed 's/,/, /g')
         [ "$status" -ne 0 ] || break
@@ -128,8 +142,8 @@ apt_install() {
     [ "$1" != --once ] || { once=--once; shift; }
     apt_update "$log" $once
     [ -z "$apt_locked" ] || return 100
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        -o DPkg::Lock::Timeout="$APT_LOCK_SECONDS" "$@" 2>&1 | tee "$log"
+    run_apt "$log" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        -o DPkg::Lock::Timeout="$APT_LOCK_SECONDS" "$@"
 }
 
 # What apt-get said of why it failed, in one line: a package lock that another program kept; else the first unmet
@@ -187,6 +201,9 @@ apt_log=""
 install_interrupted() {
     local said
     trap - INT TERM
+    # apt got the signal too, or gets it now; it ends before anything is undone.
+    kill "-$(( $1 - 128 ))" $(jobs -p) 2>/dev/null || true
+    wait || true
     [ -z "$apt_log" ] || rm -f "$apt_log"
     said=$(remove_added_i386)
     echo "== interrupted while installing packages${said:+; $said}" >&2
@@ -296,6 +313,58 @@ ensure_packages() {
     rm -f "$apt_log"
     apt_log=""
     trap - INT TERM
+}
+
+# ensure_vm: where this machine's kernel runs no 32-bit programs (or VIRESKA_I686_VM=1 asks for it; 0 never), the
+# QEMU and debootstrap of the virtual machine that runs the 32-bit release's end-to-end scenarios there, and, as root,
+# its image, which tools/vm_image.sh makes once and keeps until what went into it changes.
+ensure_vm() {
+    [ "${VIRESKA_I686_VM:-}" != 0 ] && python3 tests/e2e/vm.py --needed >/dev/null || return 0
+    ensure_packages qemu-system-x86 debootstrap
+    [ "$(id -u)" -ne 0 ] || tools/vm_image.sh
+}
+
+# debian_mirrors [URL]: sets mirror and security, Debian's archive and its security archive, as this machine's apt
+# sources give them for its own release and the component main: the deb entries of debian.sources (deb822) and of
+# sources.list (one-line, its [options] passed over) whose suite is this release's codename, or that codename
+# followed by -security. A vendor's repository (in a file of its own in sources.list.d, or with a suite or components
+# of its own) is never taken. URL, where given, is the archive. Exits, saying why, where there is none, or where one
+# is not http:// or https://, which a fresh system can reach.
+debian_mirrors() {
+    local apt_sources=${VIRESKA_TEST_ROOT:-}/etc/apt codename mirrors
+    mirror=${1:-}
+    codename=$(. "${VIRESKA_TEST_ROOT:-}/etc/os-release" 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    if [ -z "$mirror" ] && [ -z "$codename" ]; then
+        echo "this machine's Debian release is not known (no VERSION_CODENAME in /etc/os-release): give --mirror URL" >&2
+        exit 1
+    fi
+    mirrors=$({
+        awk -v RS= '/(^|\n)Types:[^\n]*deb([ \t]|\n|$)/ {
+                uri = suites = components = ""
+                if (match($0, /(^|\n)URIs:[ \t]*[^ \t\n]+/)) { uri = substr($0, RSTART, RLENGTH); sub(/^\n?URIs:[ \t]*/, "", uri) }
+                if (match($0, /(^|\n)Suites:[^\n]*/)) suites = substr($0, RSTART, RLENGTH)
+                if (match($0, /(^|\n)Components:[^\n]*/)) components = substr($0, RSTART, RLENGTH)
+                if (uri == "" || components !~ /[: \t]main([ \t]|$)/) next
+                n = split(suites, each, /[ \t]+/)
+                for (i = 2; i <= n; i++) print each[i], uri }' "$apt_sources/sources.list.d/debian.sources" 2>/dev/null
+        sed 's/\[[^]]*\]//' "$apt_sources/sources.list" 2>/dev/null | awk '
+            $1 == "deb" { for (i = 4; i <= NF; i++) if ($i == "main") { print $3, $2; next } }'
+    } | awk -v release="$codename" '$1 == release { print "archive", $2 } $1 == release "-security" { print "security", $2 }' ||
+        true)
+    if [ -z "$mirror" ]; then
+        mirror=$(awk '$1 == "archive" {print $2; exit}' <<<"$mirrors")
+        [ -n "$mirror" ] || { echo "no Debian archive for $codename (main) in this machine's apt sources" \
+                                   "($apt_sources/sources.list.d/debian.sources, $apt_sources/sources.list): give" \
+                                   "--mirror URL" >&2; exit 1; }
+    fi
+    mirror=${mirror%/}
+    security=$(awk '$1 == "security" {print $2; exit}' <<<"$mirrors")
+    security=${security:-${mirror%/debian}/debian-security}
+    local uri
+    for uri in "$mirror" "$security"; do
+        [[ $uri =~ ^https?://[^/]+ ]] ||
+            { echo "the mirror $uri is not an http:// or https:// one, which a fresh system can reach" >&2; exit 1; }
+    done
 }
 
 # logged LOG COMMAND...: runs a build step with its output in LOG (Ninja writes the compiler's errors to standard

@@ -43,42 +43,7 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$release" ] || usage
 
-# Debian's archive and its security archive, as this machine's apt sources give them for its own release and the
-# component main: the deb entries of debian.sources (deb822) and of sources.list (one-line, its [options] passed
-# over) whose suite is this release's codename, or that codename followed by -security. A vendor's repository (in
-# a file of its own in sources.list.d, or with a suite or components of its own) is never taken.
-apt_sources=${VIRESKA_TEST_ROOT:-}/etc/apt
-codename=$(. "${VIRESKA_TEST_ROOT:-}/etc/os-release" 2>/dev/null && echo "${VERSION_CODENAME:-}")
-if [ -z "$mirror" ] && [ -z "$codename" ]; then
-    echo "this machine's Debian release is not known (no VERSION_CODENAME in /etc/os-release): give --mirror URL" >&2
-    exit 1
-fi
-mirrors=$({
-    awk -v RS= '/(^|\n)Types:[^\n]*deb([ \t]|\n|$)/ {
-            uri = suites = components = ""
-            if (match($0, /(^|\n)URIs:[ \t]*[^ \t\n]+/)) { uri = substr($0, RSTART, RLENGTH); sub(/^\n?URIs:[ \t]*/, "", uri) }
-            if (match($0, /(^|\n)Suites:[^\n]*/)) suites = substr($0, RSTART, RLENGTH)
-            if (match($0, /(^|\n)Components:[^\n]*/)) components = substr($0, RSTART, RLENGTH)
-            if (uri == "" || components !~ /[: \t]main([ \t]|$)/) next
-            n = split(suites, each, /[ \t]+/)
-            for (i = 2; i <= n; i++) print each[i], uri }' "$apt_sources/sources.list.d/debian.sources" 2>/dev/null
-    sed 's/\[[^]]*\]//' "$apt_sources/sources.list" 2>/dev/null | awk '
-        $1 == "deb" { for (i = 4; i <= NF; i++) if ($i == "main") { print $3, $2; next } }'
-} | awk -v release="$codename" '$1 == release { print "archive", $2 } $1 == release "-security" { print "security", $2 }' ||
-    true)
-if [ -z "$mirror" ]; then
-    mirror=$(awk '$1 == "archive" {print $2; exit}' <<<"$mirrors")
-    [ -n "$mirror" ] || { echo "no Debian archive for $codename (main) in this machine's apt sources" \
-                               "($apt_sources/sources.list.d/debian.sources, $apt_sources/sources.list): give" \
-                               "--mirror URL" >&2; exit 1; }
-fi
-mirror=${mirror%/}
-security=$(awk '$1 == "security" {print $2; exit}' <<<"$mirrors")
-security=${security:-${mirror%/debian}/debian-security}
-for uri in "$mirror" "$security"; do
-    [[ $uri =~ ^https?://[^/]+ ]] ||
-        { echo "the mirror $uri is not an http:// or https:// one, which a fresh system can reach" >&2; exit 1; }
-done
+debian_mirrors "$mirror"
 include=()
 [[ "$mirror $security" != *https://* ]] || include=(--include=ca-certificates)  # apt's https needs the roots
 

@@ -16,6 +16,8 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 ensure_packages --spanish-locale --retry-wine32 "${EVERY_PACKAGE[@]}"
+# Where the kernel runs no 32-bit programs: QEMU and the image of the machine that runs the 32-bit scenarios.
+ensure_vm
 missing=() missing_i386=()
 for package in "${EVERY_PACKAGE[@]}"; do
     installed "$package" && continue

@@ -22,6 +22,7 @@ for preset in "${presets[@]}"; do
 done
 
 ensure_packages --spanish-locale "${EVERY_PACKAGE[@]}"
+ensure_vm
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT

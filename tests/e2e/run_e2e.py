@@ -2,7 +2,8 @@
 # The end-to-end driver: runs VireskaCorreo.exe, the 32-bit release or the x86-64 build, under Wine on the registry
 # of each scenario, with the helper answering its boxes, and compares the boxes shown and every value changed with
 # what must happen.
-# Run it under an X display (xvfb-run -a). Exit code 0 if all pass, 1 on a failure, 77 when skipped.
+# Run it under an X display (xvfb-run -a). Exit code 0 if all pass, 1 on a failure, 77 when skipped. With
+# --vm-results, where vm.py ran the 32-bit scenarios in a virtual machine, it gives the result recorded there.
 import argparse
 import os
 import shutil
@@ -19,16 +20,23 @@ MARKER_DLL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "marker_dl
 # A copy of the program that cannot find SetDefaultDllDirectories, as on Windows XP, or Vista and 7 without
 # KB2533623: the name it asks KERNEL32 for, changed.
 OLDER_WINDOWS = (b"SetDefaultDllDirectories\0", b"SetDefaultDllDirectorieZ\0")
+# A copy of the program that shows something else, for the control that a run looks at the very file it is given:
+# its closing notice, in capitals.
+SHOWS_OTHERWISE = (b"Proceso finalizado.", b"Proceso FINALIZADO.")
 
 
-def downloads_folder(prefix, exe, older_windows, i686, problems):
+def downloads_folder(prefix, exe, older_windows, i686, problems, marker=None):
     """The program copied into a Downloads folder of the prefix, beside a uxtheme.dll built from MARKER_DLL for
     its machine, which Wine is told to prefer to its own. On older Windows, the system directory's dwmapi.dll is
     such a marker too, preferred to Wine's own, which under Wine nothing but the program's preloading loads.
     Returns the program's path and {marker file: whether each run must write it}."""
     def marker_dll(path):
-        compiler = ("i686" if i686 else "x86_64") + "-w64-mingw32-gcc"
-        subprocess.run([compiler, "-shared", "-s", "-Wall", "-Wextra", "-Werror", "-o", path, MARKER_DLL], check=True)
+        if marker:  # built beforehand for the program's machine (where no compiler is at hand)
+            shutil.copy(marker, path)
+        else:
+            compiler = ("i686" if i686 else "x86_64") + "-w64-mingw32-gcc"
+            subprocess.run([compiler, "-shared", "-s", "-Wall", "-Wextra", "-Werror", "-o", path, MARKER_DLL],
+                           check=True)
         return path + ".ran"
 
     folder = os.path.join(prefix.path, "Descargas")
@@ -118,16 +126,24 @@ def control_run(prefix, control, markers, problems):
                         f"{sorted(set(hosts))}), so the scenario cannot show that the program refuses it")
 
 
-def run_scenario(scenario, template, work, exe, helper, i686=False, control=None):
+def run_scenario(scenario, template, work, exe, helper, i686=False, control=None, marker=None, shows_otherwise=False):
     """Runs one scenario in a fresh clone of the template; returns the list of differences found."""
     problems = []
     prefix = Prefix.clone(template, os.path.join(work, scenario.name), scenario.locale)
+    if shows_otherwise:
+        with open(exe, "rb") as original:
+            data = original.read()
+        if data.count(SHOWS_OTHERWISE[0]) != 1:
+            return ["the program does not hold %r once" % SHOWS_OTHERWISE[0]]
+        exe = os.path.join(prefix.path, "shows-otherwise.exe")
+        with open(exe, "wb") as copy:
+            copy.write(data.replace(*SHOWS_OTHERWISE))
     prefix.helper = helper
     codes = sorted({box[1] for _, boxes, _ in scenario.expected_runs() for box in boxes if isinstance(box[1], int)})
     registry = scenario.registry()
     markers = {}
     if scenario.downloads:
-        exe, markers = downloads_folder(prefix, exe, scenario.downloads == "older windows", i686, problems)
+        exe, markers = downloads_folder(prefix, exe, scenario.downloads == "older windows", i686, problems, marker)
     with prefix:
         if registry:
             prefix.import_registry(regfiles.regfile(registry), views=("64", "32") if i686 else ("64",))
@@ -205,11 +221,17 @@ def main():
                                           "must load a planted DLL (boxes_only.exe)")
     parser.add_argument("--list", action="store_true", help="print the scenario names")
     parser.add_argument("--prepare", action="store_true", help="only create the template prefix")
+    parser.add_argument("--marker-dll", help="the marker DLL for the program's machine, built beforehand")
+    parser.add_argument("--shows-otherwise", action="store_true",
+                        help="the control: a copy of the program whose closing notice is in capitals must fail")
+    parser.add_argument("--vm-results", help="where vm.py left the results of the 32-bit scenarios")
     args = parser.parse_args()
 
     if args.list:
         print(";".join(s.name for s in scenarios.SCENARIOS), end="")
         return 0
+    if args.i686 and args.vm_results and read_file(os.path.join(args.vm_results, "mode")) == "vm":
+        return replay(args.vm_results, args.scenario, args.shows_otherwise)
     Prefix.create_template(args.template)
     if args.prepare:
         return 0
@@ -226,12 +248,48 @@ def main():
         return 1
     failed = 0
     for scenario in chosen:
-        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper, args.i686, args.control)
+        problems = run_scenario(scenario, args.template, args.work, args.exe, args.helper, args.i686, args.control,
+                                args.marker_dll, args.shows_otherwise)
+        if args.shows_otherwise:
+            # The control passes when the run failed on the closing notice, shown otherwise, and on nothing else.
+            wanted = [p for p in problems if SHOWS_OTHERWISE[1].decode() in p]
+            print(f"{'ok' if wanted and len(problems) == len(wanted) else 'FAIL'}  {scenario.name}, a copy showing "
+                  f"{SHOWS_OTHERWISE[1].decode()!r}: " + ("; ".join(problems) or "it passed, so the run does not look "
+                                                           "at the file it is given"))
+            failed += not wanted or len(problems) != len(wanted)
+            continue
         print(f"{'FAIL' if problems else 'ok'}  {scenario.name}")
         for problem in problems:
             print(f"      {problem}")
         failed += bool(problems)
     return 1 if failed else 0
+
+
+def read_file(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as text:
+            return text.read().strip()
+    except OSError:
+        return None
+
+
+def replay(results, names, shows_otherwise):
+    """The result that vm.py recorded for the scenario run in the virtual machine: its output and exit code. A run
+    skipped there fails here: that machine runs 32-bit programs."""
+    name = (names or ["?"])[0] + ("-shows-otherwise" if shows_otherwise else "")
+    skip, failure = read_file(os.path.join(results, "skip")), read_file(os.path.join(results, "vm-failure"))
+    if skip:
+        print(f"SKIPPED: {skip}; the 32-bit release is checked statically only")
+        return SKIPPED
+    code, output = read_file(os.path.join(results, name + ".code")), read_file(os.path.join(results, name + ".log"))
+    if failure or code is None:
+        print(f"FAIL  {name}: no result from the virtual machine: {failure or 'it did not run this scenario'}")
+        return 1
+    print(f"(run in the virtual machine; its output:)\n{output}")
+    if code == str(SKIPPED):
+        print(f"FAIL  {name}: skipped in the virtual machine, which is there to run it")
+        return 1
+    return int(code) if code.isdigit() else 1
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 # A throwaway 64-bit Wine prefix for the Wine runs: created once as a template, cloned per run, with its own
 # wineserver, registry imports and exports and the box-answering helper.
+import errno
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 
@@ -28,6 +30,25 @@ def windows_path(path):
 
 def wine_version():
     return subprocess.run([WINE, "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def kernel_runs_32_bit():
+    """Whether this machine's kernel runs 32-bit x86 programs, whatever is installed: a 32-bit ELF program that only
+    exits (mov eax, 1; xor ebx, ebx; int 0x80), run. Only "Exec format error" says no."""
+    code = bytes.fromhex("b801000000" "31db" "cd80")
+    base, size = 0x08048000, 52 + 32 + len(code)
+    header = struct.pack("<16sHHIIIIIHHHHHH", b"\x7fELF\x01\x01\x01".ljust(16, b"\0"), 2, 3, 1, base + 84, 52, 0, 0,
+                         52, 32, 1, 0, 0, 0)
+    segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+    with tempfile.TemporaryDirectory() as folder:
+        program = os.path.join(folder, "exit32")
+        with open(program, "wb") as out:
+            out.write(header + segment + code)
+        os.chmod(program, 0o755)
+        try:
+            return subprocess.run([program]).returncode == 0
+        except OSError as error:
+            return error.errno != errno.ENOEXEC
 
 
 def why_no_32_bit():

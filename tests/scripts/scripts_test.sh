@@ -8,7 +8,7 @@ set -uo pipefail
 source_dir=$(readlink -f "$1")
 links=$(mktemp -d)
 trap 'rm -rf "$links"' EXIT
-for script in test fuzz release fresh_machine install_packages; do
+for script in test fuzz release fresh_machine install_packages vm_image; do
     ln -s "$source_dir/tools/$script.sh" "$links/$script-link.sh"
 done
 # A PATH with the tools the scripts' first line needs, and no bash.
@@ -64,6 +64,7 @@ cases=(
     "bash|fresh_machine-link.sh sid|2|unknown release: sid"
     "bash|fresh_machine-link.sh --bogus trixie|2|usage: tools/fresh_machine.sh"
     "sh|install_packages-link.sh --now|2|usage: tools/install_packages.sh"
+    "bash|vm_image-link.sh --now|2|usage: tools/vm_image.sh [--check]"
 )
 for case in "${cases[@]}"; do
     IFS='|' read -r shell command code text <<<"$case"
@@ -322,8 +323,11 @@ apt-get)
         echo amd64 >"$s/lists"
         grep -qx i386 "$s/foreign" || exit 0
         if [ "$STUB_INTERRUPT" = i386-update ]; then
-            kill -INT 0  # Ctrl-C: the whole foreground process group
-            exit 130
+            # Ctrl-C reaches the whole foreground process group; apt survives it and ends as if it had failed.
+            trap '' INT
+            kill -INT 0
+            echo "E: Sub-process sqv received signal 2." >&2
+            exit 100
         fi
         if [ "$STUB_I386_LIST" = broken ]; then
             printf '%s%s\n' "E: Failed to fetch http://mirror.invalid/debian-security/dists/bookworm-security/main/" \
@@ -457,7 +461,7 @@ for case in "${install_cases[@]}"; do
     stand_ins=()
     [ "$quirks" = - ] || read -ra stand_ins <<<"$quirks"
     output=$(cd / && setsid --wait env PATH="$stubs:$user_path" STUB_STATE="$state" STUB_UID=$uid STUB_NET=$net \
-                 STUB_I386_LIST=$list STUB_HELD= STUB_LOCK= STUB_VIRTUAL= STUB_INTERRUPT= "${stand_ins[@]}" \
+                 STUB_I386_LIST=$list STUB_HELD= STUB_LOCK= STUB_VIRTUAL= STUB_INTERRUPT= VIRESKA_I686_VM=0 "${stand_ins[@]}" \
                  VIRESKA_TEST_ROOT="$row" TMPDIR="$row/tmp" "${run[@]}" 2>&1 </dev/null)
     status=$?
     made=$(paste -sd ';' "$state/calls")
