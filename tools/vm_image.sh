@@ -120,7 +120,6 @@ used=$(du -s -B1M --one-file-system "$tree" | cut -f1)
 logged build/vm-image.log mke2fs -q -F -t ext4 -d "$tree" -L vireska-vm "$cache/image.ext4.new" "$((used * 5 / 4 + 768))M"
 mv "$cache/image.ext4.new" "$cache/image.ext4"
 echo "$key" >"$cache/key"
-rm -f "$cache"/template-*.tar  # Wine prefixes made by the image before
 chmod -R a+rX "$cache"
 echo "== the virtual machine's image is made in $((SECONDS - start)) s: $(du -sh --apparent-size "$cache/image.ext4" |
                                                                               cut -f1) ($(du -sh "$cache/image.ext4" |

@@ -39,13 +39,11 @@ def needed():
     return None
 
 
-def run_script(scenarios, template_given):
+def run_script(scenarios):
     """The shell script the machine's init runs from the shared folder, as root: each run as the user vireska, under
     Xvfb, its exit code and output into out/."""
     lines = ["#!/bin/sh", "cd /share",
              'echo "vireska-vm: running $(uname -r), $(nproc) processors"']
-    if template_given:
-        lines.append(f"runuser -u vireska -- tar -xf /share/template.tar -C {HOME}")
     lines.append("run() {\n    name=$1\n    shift\n    echo \"vireska-vm: $name, at $(cut -d' ' -f1 /proc/uptime) s\"\n"
                  f"    runuser -u vireska -- env -i HOME={HOME} USER=vireska PATH=/usr/bin:/bin LANG=C.UTF-8 "
                  f"xvfb-run -a python3 /share/src/run_e2e.py --template {HOME}/template --work {HOME}/e2e "
@@ -55,8 +53,6 @@ def run_script(scenarios, template_given):
     for scenario in scenarios:
         lines.append(f"run {scenario} --scenario {scenario}")
     lines.append(f"run {CONTROL_SCENARIO}-shows-otherwise --scenario {CONTROL_SCENARIO} --shows-otherwise")
-    if not template_given:
-        lines.append(f"runuser -u vireska -- tar -cf /share/out/template.tar -C {HOME} template")
     lines.append('echo "vireska-vm: all run, at $(cut -d\' \' -f1 /proc/uptime) s"')
     return "\n".join(lines) + "\n"
 
@@ -121,7 +117,8 @@ def main():
         print(f"note: the virtual machine's image is {state}; it is used as it is (tools/vm_image.sh, as root, "
               "makes it again)")
 
-    # The shared folder: the executables, the driver and a Wine prefix made by an earlier boot of this image.
+    # The shared folder: the executables and the driver. (The machine makes its Wine prefix at each boot: a copy of
+    # the one it made, 1.4 GB, took longer to hand over through the folder than wineboot takes to make it.)
     share = os.path.join(results, "share")
     for folder in ("bin", "src", "out"):
         os.makedirs(os.path.join(share, folder))
@@ -135,14 +132,9 @@ def main():
     for name in os.listdir(e2e):
         if name.endswith(".py"):
             shutil.copy(os.path.join(e2e, name), os.path.join(share, "src", name))
-    key = open(os.path.join(CACHE, "key")).read().strip()
-    templates = [os.path.join(folder, "template-%s.tar" % key[:16]) for folder in (CACHE, os.path.dirname(results))]
-    template = next((path for path in templates if os.path.exists(path)), None)
-    if template:
-        shutil.copy(template, os.path.join(share, "template.tar"))
     scenarios = args.scenarios.split(",")
     with open(os.path.join(share, "run.sh"), "w") as out:
-        out.write(run_script(scenarios, bool(template)))
+        out.write(run_script(scenarios))
 
     # QEMU's own emulation (TCG), which any machine has: the KVM of a machine that is itself virtual stopped the
     # guest's kernel as it unpacked itself ("KVM internal error", emulation failure), whatever processor was asked
@@ -180,15 +172,7 @@ def main():
         failure = "the virtual machine stopped before its run ended (QEMU's exit code %s%s)" % (
             machine.returncode, ", saying: " + said[-400:] if said else "")
     for name in os.listdir(os.path.join(share, "out")):
-        if name == "template.tar":
-            for target in templates:
-                try:
-                    shutil.move(os.path.join(share, "out", name), target)
-                    break
-                except OSError:
-                    continue
-        else:
-            shutil.move(os.path.join(share, "out", name), os.path.join(results, name))
+        shutil.move(os.path.join(share, "out", name), os.path.join(results, name))
     shutil.rmtree(share, ignore_errors=True)
     if failure:
         record("vm-failure", failure)
