@@ -75,9 +75,10 @@ installed() {
             ($1 == name || $1 == name ":" native) && $2 == "installed" { found = 1 } END { exit !found }'
 }
 
-# Whether any package of the i386 architecture is in dpkg's database.
+# Whether any package of the i386 architecture is in dpkg's database. (grep reads it all: a grep -q that stops at the
+# first match leaves dpkg-query to die of SIGPIPE on a long list, and pipefail then makes the answer no.)
 i386_in_use() {
-    dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep -q ':i386$'
+    dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep ':i386$' >/dev/null
 }
 
 # The words of apt's lock message in LOG, where another program held a package lock.
@@ -86,9 +87,9 @@ lock_said() {
 }
 
 # run_apt LOG [--quiet] COMMAND...: runs an apt-get command, its output shown (unless --quiet) and kept in LOG; its
-# exit code. It is waited for as a background job: apt catches Ctrl-C itself and ends as if it had failed ("Sub-process
-# sqv received signal 2"), and bash runs no trap for a signal its foreground command survived, but the wait builtin
-# returns at once, and the trap runs.
+# exit code. It is waited for as a background job, so that Ctrl-C or a TERM runs the trap at once (bash runs it only
+# once a foreground command has ended, and apt catches the signal, ending as if it had failed, or, while dpkg runs,
+# not at all); the trap stops the job.
 run_apt() {
     local log=$1 quiet="" status=0
     shift

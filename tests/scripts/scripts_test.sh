@@ -224,7 +224,7 @@ done
 # add), in a process group of its own, with TMPDIR in the row, which must be empty afterwards. A row: who runs
 # (root or user) | the machine before: what is installed (none; 64: every 64-bit package and the locale; all),
 # then hold=PACKAGE (installed and held), i386=PACKAGE (an i386 package installed), added (the scripts' record that
-# they added i386) | the foreign architectures before | the network (up; down: nothing answers; syncing: the first
+# they added i386), many (20,000 more packages) | the foreign architectures before | the network (up; down: nothing answers; syncing: the first
 # update fails for an amd64 list) | the i386 list of the security suite (ok; broken: a wrong size) | what else the
 # stand-ins do (-, or VARIABLE=VALUE words: STUB_HELD=ARCH, apt holds back that architecture's packages;
 # STUB_LOCK=update:N, the first N updates find the lists locked, or install, every install finds dpkg locked;
@@ -323,7 +323,7 @@ apt-get)
         echo amd64 >"$s/lists"
         grep -qx i386 "$s/foreign" || exit 0
         if [ "$STUB_INTERRUPT" = i386-update ]; then
-            # Ctrl-C reaches the whole foreground process group; apt survives it and ends as if it had failed.
+            # Ctrl-C reaches the whole foreground process group; apt catches it and ends as if it had failed.
             trap '' INT
             kill -INT 0
             echo "E: Sub-process sqv received signal 2." >&2
@@ -400,7 +400,7 @@ install_cases=(
     "root|none|-|up|ok|-|-|install|0|== installing: cmake;;Setting up faketime ...;;== installed: all that the demo|update;install amd64;locale-gen;$i386_tail|i386"
     "root|none|-|up|broken|-|-|install|0|libcurl4:i386 : Depends: libbrotli1:i386;;list bookworm-security/main i386 could not be fetched;;$gone;;but the 32-bit Wine (above: why)|update;install amd64;locale-gen;$i386_tail;remove-architecture i386|-"
     "root|none|i386|up|broken|-|-|$every|0|going on with the package lists at hand;;was there before, with no i386 package installed: it is left;;probe: done|update;install amd64;locale-gen;update;install i386|i386"
-    "root|64 i386=libc6:i386|i386|up|broken|-|-|$every|0|the i386 architecture was there before: it is left as it was\$|update;install i386|i386"
+    "root|64 i386=libc6:i386 many|i386|up|broken|-|-|$every|0|the i386 architecture was there before: it is left as it was\$|update;install i386|i386"
     "root|none|-|syncing|ok|-|-|$every|0|binary-amd64/Packages.xz  File has unexpected size;;trying again in 15 s;;!going on with the package lists;;probe: done|update;sleep 15;update;install amd64;locale-gen;$i386_tail|i386"
     "root|64|-|syncing|ok|-|-|$every|0|== apt-get update failed (above); going on;;E: Unable to locate package wine32:i386;;$gone|$i386_tail;remove-architecture i386|-"
     "root|none|-|down|ok|-|-|$every|1|faketime: E: Failed to fetch http://mirror.invalid/debian/pool/main/c/cmake|update;install amd64|-"
@@ -446,6 +446,7 @@ for case in "${install_cases[@]}"; do
         hold=*) sed -i "s/^${word#hold=} install\$/${word#hold=} hold/" "$state/installed" ;;
         i386=*) echo "${word#i386=} install" >>"$state/installed" ;;
         added) mkdir -p "$row/var/cache/vireska" && echo 1 >"$row/var/cache/vireska/i386-added" ;;
+        many) seq -f 'paquete-%05g install' 20000 >>"$state/installed" ;;  # (more than a pipe holds, after the rest)
         esac
     done
     case $note in
