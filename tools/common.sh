@@ -33,7 +33,8 @@ WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth libxrender1 libxrandr2 libxi6 l
 # libraries as the 64-bit one: packages of the i386 architecture. They are installed apart, after the rest, and
 # may fail (a mirror's i386 list out of step with its amd64 one): the tests of the 32-bit release are then
 # skipped with the reason, and the demo runs the x86-64 build.
-if [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+native_architecture=$(dpkg --print-architecture 2>/dev/null || true)
+if [ "$native_architecture" = amd64 ]; then
     WINE_PACKAGES+=(wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxcomposite1:i386
                     libxinerama1:i386 libxfixes3:i386)
 fi
@@ -68,7 +69,6 @@ fi
 
 # Whether the Debian package PACKAGE is installed: its state, whatever the wish (a held package is installed). A name
 # without an architecture is this system's package (dpkg-query also lists the i386 one of a Multi-Arch: same library).
-native_architecture=$(dpkg --print-architecture 2>/dev/null || true)
 installed() {
     dpkg-query -W -f='${binary:Package} ${db:Status-Status}\n' "$1" 2>/dev/null |
         awk -v name="$1" -v native="$native_architecture" '
@@ -81,7 +81,10 @@ i386_in_use() {
     dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep ':i386$' >/dev/null
 }
 
-# The words of apt's lock message in LOG, where another program held a package lock.
+# Whether apt's output in LOG says another program held a package lock, and its words of it.
+apt_was_locked() {
+    grep -q 'Could not get lock' "$1"
+}
 lock_said() {
     grep -m 1 'Could not get lock' "$1" | sed 's/^E: //; s/^Waiting for cache lock: //' || true
 }
@@ -117,7 +120,7 @@ apt_update() {
         unfetched_lists=$(sed -n 's|^E: Failed to fetch \S*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 \2|p' \
                           "$log" | sort -u | paste -sd, | sed 's/,/, /g')
         [ "$status" -ne 0 ] || break
-        if grep -q 'Could not get lock' "$log"; then
+        if apt_was_locked "$log"; then
             [ "$waited" -lt "$APT_LOCK_SECONDS" ] || { apt_locked=1; break; }
             [ "$waited" -gt 0 ] || echo "== another program holds the package lists; waiting for it, up to" \
                                         "$((APT_LOCK_SECONDS / 60)) min: $(lock_said "$log")"
@@ -152,7 +155,7 @@ apt_install() {
 # then its first error (which names the list or the file it could not fetch, where one was).
 apt_reason() {
     local unmet error
-    if grep -q 'Could not get lock' "$1"; then
+    if apt_was_locked "$1"; then
         echo "another program kept the package lock for $((APT_LOCK_SECONDS / 60)) min ($(lock_said "$1")):" \
              "run this again once it is done"
         return
@@ -246,7 +249,7 @@ install_wine32() {
         reason+="; the i386 architecture was there before, with no i386 package installed: it is left as it was"
         reason+=" (dpkg --remove-architecture i386 would remove it)"
     fi
-    if ! grep -q 'Could not get lock' "$apt_log"; then
+    if ! apt_was_locked "$apt_log"; then
         mkdir -p "$(dirname "$wine32_failure")"
         printf '%s\n%s\n' "$(date +%s)" "$reason" >"$wine32_failure"
     fi
@@ -316,11 +319,11 @@ ensure_packages() {
     trap - INT TERM
 }
 
-# ensure_vm: where this machine's kernel runs no 32-bit programs (or VIRESKA_I686_VM=1 asks for it; 0 never), the
-# QEMU and debootstrap of the virtual machine that runs the 32-bit release's end-to-end scenarios there, and, as root,
-# its image, which tools/vm_image.sh makes once and keeps until what went into it changes.
+# ensure_vm: where this machine's kernel runs no 32-bit programs (or VIRESKA_I686_VM=1 asks for it; 0 never: vm.py
+# decides), the QEMU and debootstrap of the virtual machine that runs the 32-bit release's end-to-end scenarios there,
+# and, as root, its image, which tools/vm_image.sh makes once and keeps until what went into it changes.
 ensure_vm() {
-    [ "${VIRESKA_I686_VM:-}" != 0 ] && python3 tests/e2e/vm.py --needed >/dev/null || return 0
+    python3 tests/e2e/vm.py --needed >/dev/null || return 0
     ensure_packages qemu-system-x86 debootstrap
     [ "$(id -u)" -ne 0 ] || tools/vm_image.sh
 }
@@ -366,6 +369,21 @@ debian_mirrors() {
         [[ $uri =~ ^https?://[^/]+ ]] ||
             { echo "the mirror $uri is not an http:// or https:// one, which a fresh system can reach" >&2; exit 1; }
     done
+}
+
+# debian_tree ROOT RELEASE: makes a tree debootstrap made ready for apt-get in a chroot: its sources are Debian's
+# archive (mirror, as debian_mirrors sets it) for the release and its updates, and the security archive (security),
+# main alone, and no package's service starts there (policy-rc.d).
+debian_tree() {
+    rm -f "$1/etc/apt/sources.list"
+    {
+        printf 'Types: deb\nURIs: %s\nSuites: %s %s-updates\nComponents: main\n' "$mirror" "$2" "$2"
+        printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
+        printf 'Types: deb\nURIs: %s\nSuites: %s-security\nComponents: main\n' "$security" "$2"
+        printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n'
+    } >"$1/etc/apt/sources.list.d/debian.sources"
+    printf '#!/bin/sh\nexit 101\n' >"$1/usr/sbin/policy-rc.d"
+    chmod 755 "$1/usr/sbin/policy-rc.d"
 }
 
 # logged LOG COMMAND...: runs a build step with its output in LOG (Ninja writes the compiler's errors to standard

@@ -189,17 +189,8 @@ if [ -n "$broken_i386" ]; then
     [[ $port =~ ^[0-9]+$ ]] || { cat "$logs/mirror.log" >&2; echo "the local mirror did not start (above)" >&2; exit 1; }
     security=http://127.0.0.1:$port
 fi
-rm -f "$root/etc/apt/sources.list"
-{
-    printf 'Types: deb\nURIs: %s\nSuites: %s %s-updates\nComponents: main\n' "$mirror" "$release" "$release"
-    printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
-    printf 'Types: deb\nURIs: %s\nSuites: %s-security\nComponents: main\n' "$security" "$release"
-    printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n'
-} >"$root/etc/apt/sources.list.d/debian.sources"
+debian_tree "$root" "$release"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-# No service of a package starts inside the chroot.
-printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-chmod 755 "$root/usr/sbin/policy-rc.d"
 mount -t proc proc "$root/proc"
 for system in sys dev; do
     mount --rbind --make-rslave "/$system" "$root/$system"  # (slaves again before they are unmounted: see cleanup)

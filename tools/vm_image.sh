@@ -4,7 +4,7 @@
 # the 64-bit and 32-bit Wine and Python, made into an ext4 image with mke2fs -d (nothing is mounted but /proc in the
 # tree), beside the kernel and its initramfs. It is kept in VIRESKA_VM_CACHE (/var/cache/vireska/vm) and made again
 # only when what went into it changes: the Debian release, the list of packages, this script (which holds the
-# machine's init), or, checked against the mirror, the version of a package in it.
+# machine's init) or the tree's sources (debian_tree), or, checked against the mirror, the version of a package in it.
 #
 #   tools/vm_image.sh [--check]
 #
@@ -21,7 +21,8 @@ VM_RELEASE=trixie
 # and its X libraries among them), with its locales.
 VM_PACKAGES=(linux-image-amd64 kmod python3 "${WINE_PACKAGES[@]}")
 cache=${VIRESKA_VM_CACHE:-/var/cache/vireska/vm}
-key=$( { echo "$VM_RELEASE"; printf '%s\n' "${VM_PACKAGES[@]}"; cat "$0"; } | sha256sum | cut -d' ' -f1)
+key=$( { echo "$VM_RELEASE"; printf '%s\n' "${VM_PACKAGES[@]}"; cat "$0"; declare -f debian_tree; } | sha256sum |
+      cut -d' ' -f1)
 
 # The machine's init: the file systems a system has (the user's home on a tmpfs of its own: the Wine prefixes need
 # room, and the image has little), the shared folder, then the run script that the test run put there; then it
@@ -89,15 +90,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 include=(--include=ca-certificates)
 logged build/vm-image.log debootstrap --variant=minbase "${include[@]}" "$VM_RELEASE" "$tree" "$mirror"
-{
-    printf 'Types: deb\nURIs: %s\nSuites: %s %s-updates\nComponents: main\n' "$mirror" "$VM_RELEASE" "$VM_RELEASE"
-    printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
-    printf 'Types: deb\nURIs: %s\nSuites: %s-security\nComponents: main\n' "$security" "$VM_RELEASE"
-    printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n'
-} >"$tree/etc/apt/sources.list.d/debian.sources"
-rm -f "$tree/etc/apt/sources.list"
-printf '#!/bin/sh\nexit 101\n' >"$tree/usr/sbin/policy-rc.d"
-chmod 755 "$tree/usr/sbin/policy-rc.d"
+debian_tree "$tree" "$VM_RELEASE"
 mount -t proc proc "$tree/proc"
 logged build/vm-image.log chroot "$tree" sh -c "dpkg --add-architecture i386 && apt-get update -qq &&
     DEBIAN_FRONTEND=noninteractive apt-get dist-upgrade -y -q &&

@@ -63,9 +63,10 @@ def die_with_parent():
 
 
 def tail(path, count=25):
+    """The last count lines of a file (all of them for None); nothing where there is no file."""
     try:
         with open(path, errors="replace") as console:
-            return "".join(console.readlines()[-count:])
+            return "".join(console.readlines()[-count:] if count else console.readlines())
     except OSError:
         return ""
 
@@ -167,7 +168,7 @@ def main():
             machine.kill()
         said = machine.communicate()[0].decode(errors="replace").strip()
     elapsed = time.monotonic() - start
-    ended = "vireska-vm: done" in tail(console, 10 ** 6)
+    ended = "vireska-vm: done" in tail(console, count=None)
     if not failure and not ended:
         failure = "the virtual machine stopped before its run ended (QEMU's exit code %s%s)" % (
             machine.returncode, ", saying: " + said[-400:] if said else "")
